@@ -1,0 +1,139 @@
+// roriv.cpp - the C functions the module imports (configuration values, the
+// registry key, the event report and the failure signal) and the host's
+// setup calls. Texts cross in code page 1251; the log is UTF-8.
+#include "roriv/roriv.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/cp1251.h"
+#include "common/event_table.h"
+#include "roriv/event_log.h"
+#include "roriv/store.h"
+#include "zozerez_host.h"
+
+#if defined(_WIN32)
+#define RORIV_EXPORT extern "C"
+#else
+#define RORIV_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+using zz::roriv::RegValue;
+
+constexpr uint32_t kRead = 0;
+constexpr uint32_t kNotRead = 1;
+constexpr uint32_t kPathSize = 2048;
+
+std::string text_of(const char *s) { return s != nullptr ? s : ""; }
+
+// string_value - strings and expandable strings (expanded); nothing else reads as text
+bool string_value(const char *key, const char *name, std::string *out) {
+  auto value = zz::roriv::lookup(text_of(key), text_of(name));
+  if (!value) return false;
+  if (value->kind == RegValue::Kind::kString) {
+    *out = value->text;
+  } else if (value->kind == RegValue::Kind::kExpandString) {
+    *out = zz::roriv::expand_environment(value->text);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+uint32_t copy_out(const std::string &text, char *buffer, uint32_t size) {
+  if (buffer == nullptr || text.size() + 1 > size) return kNotRead;
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return kRead;
+}
+
+uint32_t dword_value(const char *key, const char *name, uint32_t *value) {
+  auto found = zz::roriv::lookup(text_of(key), text_of(name));
+  if (!found || found->kind != RegValue::Kind::kDword || value == nullptr) return kNotRead;
+  *value = found->number;
+  return kRead;
+}
+
+}  // namespace
+
+RORIV_EXPORT uint32_t NR_GetRegistryKeyString(char *key) {
+  auto text = zz::roriv::host_key();
+  if (!text) return kNotRead;
+  return copy_out(*text, key, kPathSize);
+}
+
+RORIV_EXPORT uint32_t OLM_ConfGetDWORD(const char *key, const char *name, uint32_t *value,
+                                       uint32_t) {
+  return dword_value(key, name, value);
+}
+
+RORIV_EXPORT uint32_t OLM_ConfGetDWORDEx(const char *key, const char *name, uint32_t *value,
+                                         uint32_t, uint32_t) {
+  return dword_value(key, name, value);
+}
+
+RORIV_EXPORT uint32_t OLM_ConfGetString(const char *key, const char *name, char *buffer,
+                                        uint32_t size, uint32_t) {
+  std::string text;
+  if (!string_value(key, name, &text)) return kNotRead;
+  return copy_out(text, buffer, size);
+}
+
+RORIV_EXPORT uint32_t OLM_ConfGetPath(const char *key, const char *name, char *buffer,
+                                      const char *default_text, uint32_t) {
+  std::string text;
+  if (!string_value(key, name, &text)) {
+    if (default_text == nullptr || *default_text == '\0') return kNotRead;
+    text = default_text;
+  }
+  return copy_out(text, buffer, kPathSize);
+}
+
+RORIV_EXPORT void OLM_ReportEvent(uint32_t level, uint32_t code, ...) {
+  const zz::host_common::EventInfo *info = zz::host_common::find_event(code);
+  std::vector<std::string> args;
+  va_list list;
+  va_start(list, code);
+  if (info != nullptr) {
+    for (const char *kind = info->kinds; *kind != '\0'; ++kind) {
+      if (*kind == 'n') {
+        args.push_back(std::to_string(va_arg(list, unsigned int)));
+      } else {
+        args.push_back(zz::host_common::cp1251_to_utf8(text_of(va_arg(list, const char *))));
+      }
+    }
+  }
+  va_end(list);
+  std::string text = info != nullptr ? zz::host_common::format_event(*info, args)
+                                     : std::string("event without a text in the table");
+  zz::roriv::log_line(level, code, text);
+}
+
+RORIV_EXPORT void OLM_SignalFailure(uint32_t first, uint32_t second) {
+  zz::roriv::log_line(1, 0,
+                      "failure signal (" + std::to_string(first) + ", " + std::to_string(second) +
+                          "): a message could not be filed");
+}
+
+RORIV_EXPORT uint32_t roriv_setup(const char *store_path, const char *key) {
+  zz::roriv::configure_store(text_of(store_path), text_of(key));
+  return zz::roriv::store_error().empty() ? kRead : kNotRead;
+}
+
+RORIV_EXPORT uint32_t roriv_store_status(char *message, uint32_t size) {
+  std::string error = zz::roriv::store_error();
+  if (message != nullptr && size != 0) {
+    std::string cut = error.substr(0, size - 1);
+    std::memcpy(message, cut.c_str(), cut.size() + 1);
+  }
+  return error.empty() ? kRead : kNotRead;
+}
+
+RORIV_EXPORT void roriv_set_event_sink(roriv_event_sink sink, void *user) {
+  zz::roriv::set_event_sink(sink, user);
+}
+
+RORIV_EXPORT void roriv_set_log_file(const char *path) { zz::roriv::set_log_file(path); }

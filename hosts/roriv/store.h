@@ -1,0 +1,23 @@
+// store.h - the configuration store of this process: which file, which key,
+// and the parsed file, re-read only when the file changes on disk.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "roriv/reg_store.h"
+
+namespace zz::roriv {
+
+void configure_store(const std::string &path, const std::string &key);
+
+// Lookups answer from the file as it is now; an unreadable or refused file
+// answers nothing.
+std::optional<RegValue> lookup(const std::string &key, const std::string &name);
+// host_key - the key in code page 1251; nothing when the store is unusable
+std::optional<std::string> host_key();
+// store_error - why the store is unusable ("" when it is fine)
+std::string store_error();
+
+}  // namespace zz::roriv

@@ -1,0 +1,86 @@
+// exports.cpp - the fifteen exports: thin wrappers that call the module's
+// C++ functions and turn any exception into the export's failure result.
+#include "files/blocks.h"
+#include "frame/context.h"
+#include "frame/context_setup.h"
+#include "frame/export.h"
+#include "outgoing/outgoing_record.h"
+#include "zozerez.h"
+
+using zz::guarded;
+using zz::guarded_void;
+using zz::kFailed;
+using zz::kOk;
+
+namespace {
+constexpr uint8_t kDirectionInput = 1;
+constexpr uint8_t kDirectionOutput = 2;
+constexpr int32_t kFailedSigned = -1;
+}  // namespace
+
+ZZ_EXPORT uint32_t OXT_init_get_files(GetFileCtx *ctx) {
+  if (ctx == nullptr) return kFailed;
+  return guarded(kFailed, [&] { return zz::init_get_files(ctx); });
+}
+
+ZZ_EXPORT void OXT_deinit_get_files(GetFileCtx *ctx) {
+  if (ctx == nullptr) return;
+  guarded_void([&] { zz::deinit_get_files(ctx); });
+}
+
+ZZ_EXPORT uint32_t OXT_get_files(GetFileCtx *, CCA_CONTEXT *, OutgoingMessage *) {
+  return kFailed;  // The outgoing collection is not built yet.
+}
+
+ZZ_EXPORT void OXT_free_files(OutgoingMessage *msg) {
+  if (msg == nullptr) return;
+  guarded_void([&] { zz::free_outgoing_message(msg); });
+}
+
+ZZ_EXPORT void OXT_free_get_files(GetFileCtx *ctx) {
+  if (ctx == nullptr) return;
+  guarded_void([&] { zz::free_skip_list(ctx); });
+}
+
+ZZ_EXPORT int32_t OXT_delete_files(GetFileCtx *, OutgoingMessage *, uint32_t, const char *) {
+  return kFailedSigned;  // Completing a send is not built yet.
+}
+
+ZZ_EXPORT int32_t OXT_store_file_ext(const IncomingMessage *) {
+  return kFailedSigned;  // Storing incoming files is not built yet.
+}
+
+ZZ_EXPORT uint32_t OXT_is_bd(GetFileCtx *ctx) {
+  return ctx != nullptr && ctx->BdMode != 0 ? 1 : 0;
+}
+
+ZZ_EXPORT uint32_t OXT_store_bd_init(GetFileCtx *, CCA_CONTEXT *) {
+  return kFailed;  // Database storage is not built yet.
+}
+
+ZZ_EXPORT uint32_t OXT_store_bd_add(GetFileCtx *, CCA_CONTEXT *, const BdPart *) {
+  return kFailed;  // Database storage is not built yet.
+}
+
+ZZ_EXPORT uint32_t OXT_store_bd_flush(GetFileCtx *) {
+  return kFailed;  // Database storage is not built yet.
+}
+
+ZZ_EXPORT uint32_t OXT_store_bd_ping(GetFileCtx *ctx) {
+  if (ctx == nullptr) return kFailed;
+  return guarded(kFailed, [&] { return zz::store_bd_ping(ctx); });
+}
+
+ZZ_EXPORT uint32_t OXT_ticket_hash(const char *) {
+  return kFailed;  // The ticket hash store is not built yet.
+}
+
+ZZ_EXPORT uint32_t OXT_input_life_signal(GetFileCtx *ctx) {
+  if (ctx != nullptr) guarded_void([&] { zz::signal_life(ctx, kDirectionInput); });
+  return kOk;
+}
+
+ZZ_EXPORT uint32_t OXT_output_life_signal(GetFileCtx *ctx) {
+  if (ctx != nullptr) guarded_void([&] { zz::signal_life(ctx, kDirectionOutput); });
+  return kOk;
+}

@@ -1,0 +1,51 @@
+// settings.cpp - calls into roriv for the registry key and configuration values.
+#include "host/settings.h"
+
+#include <cstring>
+
+#include "zozerez_host.h"
+
+namespace zz::host {
+namespace {
+// Shared by every context and thread of the process, refilled by each
+// operation that reads settings; the host does not run two such operations at once.
+char g_registry_key[kTextSize];
+}  // namespace
+
+bool fetch_registry_key() {
+  if (NR_GetRegistryKeyString(g_registry_key) != 0) return false;
+  g_registry_key[kTextSize - 1] = '\0';
+  return true;
+}
+
+const char *registry_key() { return g_registry_key; }
+
+bool read_dword(const char *key, const char *name, uint32_t *value) {
+  uint32_t v = 0;
+  if (OLM_ConfGetDWORD(key, name, &v, 0) != 0) return false;
+  *value = v;
+  return true;
+}
+
+bool read_dword_ex(const char *key, const char *name, uint32_t *value) {
+  uint32_t v = 0;
+  if (OLM_ConfGetDWORDEx(key, name, &v, 0, 0) != 0) return false;
+  *value = v;
+  return true;
+}
+
+bool read_string(const char *key, const char *name, char *buffer) {
+  if (OLM_ConfGetString(key, name, buffer, kTextSize, 0) != 0) return false;
+  buffer[kTextSize - 1] = '\0';
+  return true;
+}
+
+bool read_path(const char *key, const char *name, char *buffer, const char *default_text) {
+  if (OLM_ConfGetPath(key, name, buffer, default_text, 0) != 0) return false;
+  buffer[kTextSize - 1] = '\0';
+  return true;
+}
+
+void signal_failure() { OLM_SignalFailure(0, 1); }
+
+}  // namespace zz::host

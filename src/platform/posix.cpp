@@ -1,0 +1,440 @@
+// posix.cpp - the OS layer on Linux: the Windows calls the module is written
+// against, as their POSIX equivalents. "\" in paths becomes "/"; exclusive
+// opens are flock locks; moves never replace (renameat2 RENAME_NOREPLACE);
+// symbolic links are never followed, read or written through.
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE
+#endif
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/codepage_tables.h"
+#include "platform/os.h"
+
+namespace zz::os {
+namespace {
+
+thread_local uint32_t t_last_error = 0;
+
+// windows_error - the one place where errno becomes a Windows error code.
+uint32_t windows_error(int err) {
+  switch (err) {
+    case ENOENT:
+      return kErrFileNotFound;
+    case ENOTDIR:
+      return kErrPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return kErrAccessDenied;
+    case EWOULDBLOCK:
+      return kErrSharingViolation;
+    case EEXIST:
+    case ENOTEMPTY:
+      return kErrAlreadyExists;
+    default:
+      return static_cast<uint32_t>(err);
+  }
+}
+
+bool fail(int err) {
+  t_last_error = windows_error(err);
+  return false;
+}
+
+bool fail_with(uint32_t code) {
+  t_last_error = code;
+  return false;
+}
+
+std::string native(const char *path) {
+  std::string out(path != nullptr ? path : "");
+  for (char &c : out) {
+    if (c == '\\') c = '/';
+  }
+  return out;
+}
+
+bool has_wildcard(const std::string &s) { return s.find_first_of("*?") != std::string::npos; }
+
+char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+// wildcard_match - "*" any run, "?" one character, ASCII case ignored.
+bool wildcard_match(const char *pattern, const char *name) {
+  const char *star = nullptr;
+  const char *resume = nullptr;
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern == '?' || ascii_upper(*pattern) == ascii_upper(*name)) {
+      ++pattern;
+      ++name;
+    } else if (star != nullptr) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+uint32_t attributes_of(const struct stat &st) {
+  if (S_ISLNK(st.st_mode)) return kAttrReparsePoint;
+  uint32_t attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+  if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) attributes = kAttrReparsePoint;
+  if ((st.st_mode & S_IWUSR) == 0) attributes |= kAttrReadOnly;
+  return attributes;
+}
+
+class PosixFile final : public File {
+ public:
+  explicit PosixFile(int fd) : fd_(fd) {}
+  ~PosixFile() override { ::close(fd_); }
+  PosixFile(const PosixFile &) = delete;
+  PosixFile &operator=(const PosixFile &) = delete;
+
+  bool size(uint32_t *out) override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return fail(errno);
+    if (st.st_size >= 0xFFFFFFFFLL) return fail_with(kErrAccessDenied);
+    *out = static_cast<uint32_t>(st.st_size);
+    return true;
+  }
+
+  bool read(void *buffer, uint32_t len, uint32_t *got) override {
+    uint32_t total = 0;
+    auto *p = static_cast<char *>(buffer);
+    while (total < len) {
+      ssize_t n = ::read(fd_, p + total, len - total);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return fail(errno);
+      if (n == 0) break;
+      total += static_cast<uint32_t>(n);
+    }
+    *got = total;
+    return true;
+  }
+
+  bool write(const void *data, uint32_t len, uint32_t *put) override {
+    uint32_t total = 0;
+    const auto *p = static_cast<const char *>(data);
+    while (total < len) {
+      ssize_t n = ::write(fd_, p + total, len - total);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return fail(errno);
+      total += static_cast<uint32_t>(n);
+    }
+    *put = total;
+    if (::fdatasync(fd_) != 0) return fail(errno);
+    return true;
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixFinder final : public Finder {
+ public:
+  // A listing of one directory filtered by a pattern, or a single entry.
+  PosixFinder(DIR *dir, std::string directory, std::string pattern)
+      : dir_(dir), directory_(std::move(directory)), pattern_(std::move(pattern)) {}
+  PosixFinder() = default;
+  ~PosixFinder() override {
+    if (dir_ != nullptr) ::closedir(dir_);
+  }
+  PosixFinder(const PosixFinder &) = delete;
+  PosixFinder &operator=(const PosixFinder &) = delete;
+
+  bool next(DirEntry *entry) override {
+    if (dir_ == nullptr) return fail_with(18);  // ERROR_NO_MORE_FILES
+    while (struct dirent *d = ::readdir(dir_)) {
+      const char *name = d->d_name;
+      // A name holding "\" cannot be addressed through the module's paths.
+      if (strchr(name, '\\') != nullptr) continue;
+      if (!wildcard_match(pattern_.c_str(), name)) continue;
+      struct stat st;
+      std::string full = directory_ + "/" + name;
+      if (::lstat(full.c_str(), &st) != 0) continue;
+      entry->name = name;
+      entry->attributes = attributes_of(st);
+      return true;
+    }
+    return fail_with(18);
+  }
+
+ private:
+  DIR *dir_ = nullptr;
+  std::string directory_;
+  std::string pattern_;
+};
+
+class PosixOs final : public Os {
+ public:
+  std::unique_ptr<File> open(const char *path, OpenMode mode) override {
+    std::string p = native(path);
+    const bool writing = mode == OpenMode::kWriteCreateTruncate;
+    // O_NONBLOCK keeps a planted FIFO from hanging the open; no O_TRUNC: the
+    // file is emptied only once the lock is ours.
+    int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (writing ? (O_WRONLY | O_CREAT) : O_RDONLY);
+    int fd = ::open(p.c_str(), flags, 0666);
+    if (fd < 0) {
+      fail(errno == ELOOP ? EACCES : errno);
+      return nullptr;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      fail(EACCES);
+      return nullptr;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      int err = errno;
+      ::close(fd);
+      fail(err);
+      return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (writing && ::ftruncate(fd, 0) != 0) {
+      int err = errno;
+      ::close(fd);
+      fail(err);
+      return nullptr;
+    }
+    return std::make_unique<PosixFile>(fd);
+  }
+
+  std::unique_ptr<Finder> find_first(const char *pattern, DirEntry *first) override {
+    std::string p = native(pattern);
+    size_t slash = p.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : p.substr(0, slash);
+    if (slash == 0) directory = "/";
+    std::string last = slash == std::string::npos ? p : p.substr(slash + 1);
+    if (last.empty()) {
+      fail(ENOENT);
+      return nullptr;
+    }
+    if (!has_wildcard(last)) {
+      struct stat st;
+      if (::lstat(p.c_str(), &st) != 0) {
+        fail(errno);
+        return nullptr;
+      }
+      first->name = last;
+      first->attributes = attributes_of(st);
+      return std::make_unique<PosixFinder>();
+    }
+    DIR *dir = ::opendir(directory.c_str());
+    if (dir == nullptr) {
+      fail(errno);
+      return nullptr;
+    }
+    auto finder = std::make_unique<PosixFinder>(dir, directory, last);
+    if (!finder->next(first)) {
+      fail(ENOENT);
+      return nullptr;
+    }
+    return finder;
+  }
+
+  bool get_attributes(const char *path, uint32_t *attributes) override {
+    struct stat st;
+    if (::lstat(native(path).c_str(), &st) != 0) return fail(errno);
+    *attributes = attributes_of(st);
+    return true;
+  }
+
+  bool set_attributes(const char *path, uint32_t attributes) override {
+    std::string p = native(path);
+    struct stat st;
+    if (::lstat(p.c_str(), &st) != 0) return fail(errno);
+    if (S_ISLNK(st.st_mode)) return fail_with(kErrAccessDenied);
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & kAttrReadOnly) != 0 ? (mode & ~S_IWUSR) : (mode | S_IWUSR);
+    if (::chmod(p.c_str(), mode) != 0) return fail(errno);
+    return true;
+  }
+
+  bool create_directory(const char *path) override {
+    if (::mkdir(native(path).c_str(), 0777) != 0) return fail(errno);
+    return true;
+  }
+
+  bool remove_directory(const char *path) override {
+    if (::rmdir(native(path).c_str()) != 0) return fail(errno);
+    return true;
+  }
+
+  bool delete_file(const char *path) override {
+    if (::unlink(native(path).c_str()) != 0) return fail(errno);
+    return true;
+  }
+
+  bool move_file(const char *from, const char *to) override {
+    std::string source = native(from);
+    std::string target = native(to);
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+      return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EXDEV) return fail(errno);
+    return move_without_noreplace(source, target, errno == EXDEV);
+  }
+
+  bool is_volume_root(const char *path) override {
+    std::string p = native(path);
+    return !p.empty() && p.find_first_not_of('/') == std::string::npos;
+  }
+
+  bool temp_path(std::string *out) override {
+    const char *dir = getenv("TMPDIR");
+    *out = (dir != nullptr && *dir != '\0') ? dir : "/tmp/";
+    if (out->back() != '/') out->push_back('/');
+    return true;
+  }
+
+  LocalTime local_time() override {
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    struct tm tm;
+    localtime_r(&ts.tv_sec, &tm);
+    return {tm.tm_year + 1900, tm.tm_mon + 1,   tm.tm_mday,
+            tm.tm_hour,        tm.tm_min,       tm.tm_sec,
+            static_cast<int>(ts.tv_nsec / 1000000)};
+  }
+
+  int64_t unix_time() override { return static_cast<int64_t>(::time(nullptr)); }
+
+  void sleep_ms(uint32_t milliseconds) override {
+    struct timespec left = {static_cast<time_t>(milliseconds / 1000),
+                            static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  }
+
+  uint32_t thread_id() override { return static_cast<uint32_t>(::gettid()); }
+
+  bool create_uuid(uint8_t id[16]) override {
+    size_t have = 0;
+    while (have < 16) {
+      ssize_t n = ::getrandom(id + have, 16 - have, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return fail(errno);
+      have += static_cast<size_t>(n);
+    }
+    id[7] = static_cast<uint8_t>((id[7] & 0x0F) | 0x40);  // version 4 (Data3 is little-endian)
+    id[8] = static_cast<uint8_t>((id[8] & 0x3F) | 0x80);  // RFC 4122 variant
+    return true;
+  }
+
+  bool uuid_to_text(const uint8_t id[16], std::string *out) override {
+    char text[40];
+    unsigned d1 = id[0] | (id[1] << 8) | (id[2] << 16) | (static_cast<unsigned>(id[3]) << 24);
+    unsigned d2 = id[4] | (id[5] << 8);
+    unsigned d3 = id[6] | (id[7] << 8);
+    snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", d1, d2, d3,
+             id[8], id[9], id[10], id[11], id[12], id[13], id[14], id[15]);
+    *out = text;
+    return true;
+  }
+
+  uint32_t last_error() override { return t_last_error; }
+
+ private:
+  // Where renameat2 cannot refuse to replace: files are linked then
+  // unlinked (link fails on an existing target); across file systems they are
+  // copied into a target created exclusively.
+  bool move_without_noreplace(const std::string &source, const std::string &target,
+                              bool cross_device) {
+    struct stat st;
+    if (::lstat(source.c_str(), &st) != 0) return fail(errno);
+    if (!S_ISREG(st.st_mode)) {
+      if (cross_device) return fail(EXDEV);
+      struct stat existing;
+      if (::lstat(target.c_str(), &existing) == 0) return fail(EEXIST);
+      if (::rename(source.c_str(), target.c_str()) != 0) return fail(errno);
+      return true;
+    }
+    if (!cross_device) {
+      if (::link(source.c_str(), target.c_str()) != 0) return fail(errno);
+      ::unlink(source.c_str());
+      return true;
+    }
+    return copy_then_unlink(source, target, st.st_mode & 07777);
+  }
+
+  bool copy_then_unlink(const std::string &source, const std::string &target, mode_t mode) {
+    int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (in < 0) return fail(errno);
+    int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (out < 0) {
+      int err = errno;
+      ::close(in);
+      return fail(err);
+    }
+    char buffer[65536];
+    bool ok = true;
+    for (;;) {
+      ssize_t n = ::read(in, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ok = n == 0;
+        break;
+      }
+      for (ssize_t off = 0; off < n;) {
+        ssize_t w = ::write(out, buffer + off, static_cast<size_t>(n - off));
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) {
+          ok = false;
+          break;
+        }
+        off += w;
+      }
+      if (!ok) break;
+    }
+    int err = errno;
+    ok = ok && ::fdatasync(out) == 0;
+    ::close(in);
+    ::close(out);
+    if (!ok) {
+      ::unlink(target.c_str());
+      return fail(err);
+    }
+    ::unlink(source.c_str());
+    return true;
+  }
+};
+
+}  // namespace
+
+Os &system_os() {
+  static PosixOs os;
+  return os;
+}
+
+char upper_1251(char c) { return static_cast<char>(kUpper1251[static_cast<unsigned char>(c)]); }
+
+void upper_1251(char *text) {
+  for (; text != nullptr && *text != '\0'; ++text) *text = upper_1251(*text);
+}
+
+void oem866_to_1251(char *buffer, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    buffer[i] = static_cast<char>(kOem866To1251[static_cast<unsigned char>(buffer[i])]);
+  }
+}
+
+}  // namespace zz::os
