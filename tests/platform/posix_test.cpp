@@ -1,0 +1,195 @@
+// posix_test.cpp - the POSIX OS layer on real directories: moves that never
+// replace, exclusive opens across processes, links never followed, "\"
+// paths, listings and the code page tables.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
+
+#include "platform/os.h"
+#include "support/test_os.h"
+
+namespace zz::test {
+namespace {
+
+os::Os &sys() { return os::system_os(); }
+
+std::set<std::string> list(const std::string &pattern) {
+  std::set<std::string> names;
+  os::DirEntry entry;
+  auto finder = sys().find_first(pattern.c_str(), &entry);
+  if (!finder) return names;
+  do {
+    names.insert(entry.name);
+  } while (finder->next(&entry));
+  return names;
+}
+
+TEST(PosixOs, MoveNeverReplacesAnExistingTarget) {
+  TempDir dir;
+  write_file(dir.posix("a"), "first");
+  write_file(dir.posix("b"), "second");
+  EXPECT_FALSE(sys().move_file(dir.file("a").c_str(), dir.file("b").c_str()));
+  EXPECT_EQ(sys().last_error(), os::kErrAlreadyExists);
+  EXPECT_EQ(read_file(dir.posix("a")), "first");
+  EXPECT_EQ(read_file(dir.posix("b")), "second");
+  EXPECT_TRUE(sys().move_file(dir.file("a").c_str(), dir.file("c").c_str()));
+  EXPECT_FALSE(exists(dir.posix("a")));
+  EXPECT_EQ(read_file(dir.posix("c")), "first");
+}
+
+TEST(PosixOs, ExclusiveOpenIsRefusedWhileAnotherProcessHoldsTheFile) {
+  TempDir dir;
+  write_file(dir.posix("held"), "content");
+  int ready[2];
+  int release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    auto file = sys().open(dir.file("held").c_str(), os::OpenMode::kReadExisting);
+    char byte = file ? 'y' : 'n';
+    (void)!write(ready[1], &byte, 1);
+    (void)!read(release[0], &byte, 1);
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+  EXPECT_EQ(sys().open(dir.file("held").c_str(), os::OpenMode::kReadExisting), nullptr);
+  EXPECT_EQ(sys().last_error(), os::kErrSharingViolation);
+  // A refused write must not have emptied the file.
+  EXPECT_EQ(sys().open(dir.file("held").c_str(), os::OpenMode::kWriteCreateTruncate), nullptr);
+  EXPECT_EQ(read_file(dir.posix("held")), "content");
+  ASSERT_EQ(write(release[1], "x", 1), 1);
+  waitpid(child, nullptr, 0);
+  EXPECT_NE(sys().open(dir.file("held").c_str(), os::OpenMode::kReadExisting), nullptr);
+  for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+}
+
+TEST(PosixOs, SymbolicLinksAreNeitherReadNorWrittenThrough) {
+  TempDir dir;
+  write_file(dir.posix("target"), "secret");
+  ASSERT_EQ(symlink(dir.posix("target").c_str(), dir.posix("link").c_str()), 0);
+  EXPECT_EQ(sys().open(dir.file("link").c_str(), os::OpenMode::kReadExisting), nullptr);
+  EXPECT_EQ(sys().open(dir.file("link").c_str(), os::OpenMode::kWriteCreateTruncate), nullptr);
+  EXPECT_EQ(read_file(dir.posix("target")), "secret");
+  os::DirEntry entry;
+  ASSERT_NE(sys().find_first(dir.file("link").c_str(), &entry), nullptr);
+  EXPECT_EQ(entry.attributes & os::kAttrDirectory, 0u);
+  EXPECT_NE(entry.attributes & os::kAttrReparsePoint, 0u);
+  // A link to a directory is not a directory either.
+  ASSERT_EQ(symlink(dir.path().c_str(), dir.posix("dirlink").c_str()), 0);
+  ASSERT_NE(sys().find_first(dir.file("dirlink").c_str(), &entry), nullptr);
+  EXPECT_EQ(entry.attributes & os::kAttrDirectory, 0u);
+}
+
+TEST(PosixOs, BackslashesInPathsAreDirectorySeparators) {
+  TempDir dir;
+  ASSERT_TRUE(sys().create_directory(dir.file("sub").c_str()));
+  {
+    auto file = sys().open((dir.path() + "\\sub\\f.txt").c_str(),
+                           os::OpenMode::kWriteCreateTruncate);
+    ASSERT_NE(file, nullptr);
+    uint32_t put = 0;
+    ASSERT_TRUE(file->write("abc", 3, &put));
+  }
+  EXPECT_EQ(read_file(dir.posix("sub/f.txt")), "abc");
+  // A name that holds "\" cannot be addressed, so it is not listed.
+  write_file(dir.posix("odd\\name"), "x");
+  EXPECT_EQ(list(dir.file("*")), (std::set<std::string>{".", "..", "sub"}));
+}
+
+TEST(PosixOs, PatternsIgnoreAsciiCaseButPlainNamesDoNot) {
+  TempDir dir;
+  write_file(dir.posix("Report.TXT"), "");
+  write_file(dir.posix("b.doc"), "");
+  EXPECT_EQ(list(dir.file("*.txt")), (std::set<std::string>{"Report.TXT"}));
+  EXPECT_EQ(list(dir.file("?.DOC")), (std::set<std::string>{"b.doc"}));
+  EXPECT_EQ(list(dir.file("Report.TXT")), (std::set<std::string>{"Report.TXT"}));
+  EXPECT_TRUE(list(dir.file("report.txt")).empty());
+  EXPECT_TRUE(list(dir.file("")).empty());
+}
+
+TEST(PosixOs, ReadOnlyAttributeIsTheOwnerWriteBit) {
+  TempDir dir;
+  write_file(dir.posix("f"), "");
+  uint32_t attributes = 0;
+  ASSERT_TRUE(sys().get_attributes(dir.file("f").c_str(), &attributes));
+  EXPECT_EQ(attributes & os::kAttrReadOnly, 0u);
+  ASSERT_TRUE(sys().set_attributes(dir.file("f").c_str(), attributes | os::kAttrReadOnly));
+  struct stat st;
+  ASSERT_EQ(stat(dir.posix("f").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & S_IWUSR, 0u);
+  ASSERT_TRUE(sys().get_attributes(dir.file("f").c_str(), &attributes));
+  EXPECT_NE(attributes & os::kAttrReadOnly, 0u);
+}
+
+TEST(PosixOs, FilesAreWrittenWholeAndReadBack) {
+  TempDir dir;
+  write_file(dir.posix("old"), "a much longer old content");
+  {
+    auto file = sys().open(dir.file("old").c_str(), os::OpenMode::kWriteCreateTruncate);
+    uint32_t put = 0;
+    ASSERT_TRUE(file->write("new", 3, &put));
+    EXPECT_EQ(put, 3u);
+  }
+  auto file = sys().open(dir.file("old").c_str(), os::OpenMode::kReadExisting);
+  uint32_t size = 0;
+  ASSERT_TRUE(file->size(&size));
+  EXPECT_EQ(size, 3u);
+  EXPECT_EQ(sys().open(dir.file("missing").c_str(), os::OpenMode::kReadExisting), nullptr);
+  EXPECT_EQ(sys().last_error(), os::kErrFileNotFound);
+  EXPECT_EQ(sys().open(dir.path().c_str(), os::OpenMode::kReadExisting), nullptr);
+}
+
+TEST(PosixOs, SystemFacts) {
+  EXPECT_TRUE(sys().is_volume_root("/"));
+  EXPECT_TRUE(sys().is_volume_root("\\"));
+  EXPECT_FALSE(sys().is_volume_root("/tmp/"));
+  std::string temp;
+  ASSERT_TRUE(sys().temp_path(&temp));
+  EXPECT_EQ(temp.back(), '/');
+  uint8_t id[16];
+  ASSERT_TRUE(sys().create_uuid(id));
+  std::string text;
+  ASSERT_TRUE(sys().uuid_to_text(id, &text));
+  ASSERT_EQ(text.size(), 36u);
+  EXPECT_EQ(text[8], '-');
+  EXPECT_EQ(text[14], '4');  // version 4
+  const uint8_t fixed[16] = {0x78, 0x56, 0x34, 0x12, 0x34, 0x12, 0x78, 0x56,
+                             0xAB, 0xCD, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
+  ASSERT_TRUE(sys().uuid_to_text(fixed, &text));
+  EXPECT_EQ(text, "12345678-1234-5678-abcd-010203040506");
+  EXPECT_EQ(sys().thread_id(), static_cast<uint32_t>(gettid()));
+}
+
+TEST(CodePages, UpperCaseOf1251FoldsLatinAndCyrillicOnly) {
+  struct Row {
+    unsigned char in, out;
+  } rows[] = {
+      {'a', 'A'},   {'z', 'Z'},   {'A', 'A'},   {'1', '1'},   {0xE0, 0xC0} /* а */,
+      {0xFF, 0xDF} /* я */,       {0xB8, 0xA8} /* ё */,       {0xA8, 0xA8} /* Ё */,
+      {0xB3, 0xB2} /* і */,       {0xBF, 0xAF} /* ї */,       {0xB5, 0xB5} /* µ stays */,
+      {0xAB, 0xAB} /* « stays */, {0x9A, 0x8A} /* љ */,       {0x00, 0x00},
+  };
+  for (const Row &row : rows) {
+    EXPECT_EQ(static_cast<unsigned char>(os::upper_1251(static_cast<char>(row.in))), row.out)
+        << "byte " << int(row.in);
+  }
+  char text[] = "\xE5\xF9\xB8 abc";
+  os::upper_1251(text);
+  EXPECT_STREQ(text, "\xC5\xD9\xA8 ABC");
+}
+
+TEST(CodePages, Oem866BecomesCp1251) {
+  // "Привет", "ё", "Ё", "№", then a box-drawing line and corner.
+  char text[] = "\x8F\xE0\xA8\xA2\xA5\xE2\xF1\xF0\xFC\xC4\xDA";
+  os::oem866_to_1251(text, sizeof text - 1);
+  EXPECT_STREQ(text, "\xCF\xF0\xE8\xE2\xE5\xF2\xB8\xA8\xB9-+");
+}
+
+}  // namespace
+}  // namespace zz::test

@@ -1,0 +1,103 @@
+// roriv_exports_test.cpp - the real roriv library as the module calls it: the
+// key, the readers and their "not read" answers, reload when the file
+// changes, refusal of a broken file, and event lines in the log file.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "roriv/roriv.h"
+#include "support/temp_dir.h"
+#include "zozerez_host.h"
+
+namespace zz::test {
+namespace {
+
+const char kKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Zozerez";
+
+class RorivExports : public testing::Test {
+ protected:
+  void SetUp() override {
+    store_ = dir_.posix("gateway.reg");
+    write(
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zozerez]\n\"InnRulezFlags\"=dword:00000001\n"
+        "\"SaveInErrorPath\"=\"/var/err\"\n\"Empty\"=\"\"\n");
+    ASSERT_EQ(roriv_setup(store_.c_str(), nullptr), 0u);
+  }
+  void TearDown() override { roriv_set_log_file(nullptr); }
+
+  void write(const std::string &content) {
+    // Distinct sizes make each rewrite visible to the change test.
+    write_file(store_, content);
+  }
+
+  TempDir dir_;
+  std::string store_;
+};
+
+TEST_F(RorivExports, KeyDefaultsToTheFirstKeyOfTheFile) {
+  char key[2048];
+  ASSERT_EQ(NR_GetRegistryKeyString(key), 0u);
+  EXPECT_STREQ(key, kKey);
+  ASSERT_EQ(roriv_setup(store_.c_str(), "HKEY_LOCAL_MACHINE\\SOFTWARE\\Other"), 0u);
+  ASSERT_EQ(NR_GetRegistryKeyString(key), 0u);
+  EXPECT_STREQ(key, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Other");
+}
+
+TEST_F(RorivExports, ReadersAnswerNotReadForAbsentOrMistypedValues) {
+  uint32_t value = 99;
+  EXPECT_EQ(OLM_ConfGetDWORD(kKey, "innrulezflags", &value, 0), 0u);
+  EXPECT_EQ(value, 1u);
+  EXPECT_NE(OLM_ConfGetDWORDEx(kKey, "SaveInErrorPath", &value, 0, 0), 0u);
+  EXPECT_NE(OLM_ConfGetDWORD(kKey, "Missing", &value, 0), 0u);
+  char text[2048] = "unchanged";
+  EXPECT_NE(OLM_ConfGetString(kKey, "InnRulezFlags", text, sizeof text, 0), 0u);
+  EXPECT_EQ(OLM_ConfGetString(kKey, "SaveInErrorPath", text, sizeof text, 0), 0u);
+  EXPECT_STREQ(text, "/var/err");
+  EXPECT_NE(OLM_ConfGetString(kKey, "SaveInErrorPath", text, 5, 0), 0u);
+  EXPECT_EQ(OLM_ConfGetString(kKey, "Empty", text, sizeof text, 0), 0u);
+  EXPECT_STREQ(text, "");
+  EXPECT_NE(OLM_ConfGetPath(kKey, "ArchivePathOut", text, "", 0), 0u);
+  EXPECT_EQ(OLM_ConfGetPath(kKey, "ArchivePathOut", text, "Archive\\Out\\", 0), 0u);
+  EXPECT_STREQ(text, "Archive\\Out\\");
+  EXPECT_EQ(OLM_ConfGetPath(kKey, "Empty", text, "default", 0), 0u);
+  EXPECT_STREQ(text, "");
+}
+
+TEST_F(RorivExports, ReloadsWhenTheFileChangesAndRefusesABrokenOne) {
+  uint32_t value = 0;
+  ASSERT_EQ(OLM_ConfGetDWORD(kKey, "InnRulezFlags", &value, 0), 0u);
+  write("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zozerez]\n\"InnRulezFlags\"=dword:00000003\n");
+  ASSERT_EQ(OLM_ConfGetDWORD(kKey, "InnRulezFlags", &value, 0), 0u);
+  EXPECT_EQ(value, 3u);
+
+  write("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zozerez]\n\"InnRulezFlags\"=dword:zz\n");
+  EXPECT_NE(OLM_ConfGetDWORD(kKey, "InnRulezFlags", &value, 0), 0u);
+  char key[2048];
+  EXPECT_NE(NR_GetRegistryKeyString(key), 0u);
+  char message[512];
+  EXPECT_EQ(roriv_store_status(message, sizeof message), 1u);
+  EXPECT_EQ(std::string(message), store_ + ", line 3: a dword needs 1 to 8 hexadecimal digits");
+}
+
+TEST_F(RorivExports, EventsBecomeReadableLogLines) {
+  std::string log = dir_.posix("events.log");
+  roriv_set_log_file(log.c_str());
+  OLM_ReportEvent(3, OXT_EV_WRITE_FILE, "C:\\in\\\xEE\xF2\xF7\xE5\xF2.txt");  // отчет
+  OLM_ReportEvent(1, OXT_EV_SUMMARY, "write_to_file(2)", "OXT_store_file_ext");
+  OLM_ReportEvent(3, OXT_EV_NO_INPUT_RULE, "a.txt", "x@y", 3u);
+  OLM_SignalFailure(0, 1);
+  std::string lines = read_file(log);
+  EXPECT_NE(lines.find("level 3 E0090003 cannot write the file \"C:\\in\\\xD0\xBE\xD1\x82\xD1"
+                       "\x87\xD0\xB5\xD1\x82.txt\"\n"),
+            std::string::npos)
+      << lines;
+  EXPECT_NE(lines.find("level 1 E0090002 write_to_file(2) failed in OXT_store_file_ext\n"),
+            std::string::npos);
+  EXPECT_NE(lines.find("no input rule stored the file \"a.txt\" from \"x@y\" (message flags 3)"),
+            std::string::npos);
+  EXPECT_NE(lines.find("failure signal (0, 1)"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zz::test

@@ -1,0 +1,30 @@
+// temp_dir.h - fresh temporary directories for tests, and small helpers to
+// put bytes into files and read them back with the test's own system calls.
+#pragma once
+
+#include <string>
+
+namespace zz::test {
+
+// TempDir - a fresh directory removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &path() const { return path_; }
+  // file - the path of a name inside the directory, with a "\" separator as the module writes
+  std::string file(const std::string &name) const { return path_ + "\\" + name; }
+  // posix - the same with "/" for the test's own system calls
+  std::string posix(const std::string &name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void write_file(const std::string &path, const std::string &content);
+std::string read_file(const std::string &path);
+bool exists(const std::string &path);
+
+}  // namespace zz::test

@@ -1,0 +1,191 @@
+// test_host.cpp - roriv, zura_vez and vudo as the module's tests define them.
+#include "support/test_host.h"
+
+#include <cstdarg>
+#include <cstring>
+
+#include "common/event_table.h"
+
+namespace zz::test {
+
+void PrintTo(const Event &event, std::ostream *os) {
+  char code[16];
+  snprintf(code, sizeof code, "%08X", event.code);
+  *os << "{level " << event.level << ", " << code;
+  for (const std::string &arg : event.args) *os << ", \"" << arg << "\"";
+  *os << "}";
+}
+
+Event summary(const std::string &step, const std::string &function) {
+  return Event{OXT_LEVEL_SUMMARY, OXT_EV_SUMMARY, {step, function}};
+}
+
+TestHost &TestHost::get() {
+  static TestHost host;
+  return host;
+}
+
+void TestHost::reset() { *this = TestHost(); }
+
+std::string TestHost::id(const std::string &key, const std::string &name) {
+  std::string out = key + "|" + name;
+  for (char &c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return out;
+}
+
+void TestHost::set_dword(const std::string &key, const std::string &name, uint32_t value) {
+  dwords_[id(key, name)] = value;
+}
+
+void TestHost::set_string(const std::string &key, const std::string &name,
+                          const std::string &text) {
+  strings_[id(key, name)] = text;
+}
+
+const std::string *TestHost::find_string(const std::string &key, const std::string &name) const {
+  auto it = strings_.find(id(key, name));
+  return it == strings_.end() ? nullptr : &it->second;
+}
+
+const uint32_t *TestHost::find_dword(const std::string &key, const std::string &name) const {
+  auto it = dwords_.find(id(key, name));
+  return it == dwords_.end() ? nullptr : &it->second;
+}
+
+}  // namespace zz::test
+
+using zz::test::host;
+
+namespace {
+std::string text_of(const char *s) { return s != nullptr ? s : ""; }
+
+uint32_t copy_text(const std::string &text, char *buffer, uint32_t size) {
+  if (text.size() + 1 > size) return 1;
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return 0;
+}
+}  // namespace
+
+extern "C" {
+
+uint32_t NR_GetRegistryKeyString(char *key) {
+  if (host().key_fails()) return 1;
+  return copy_text(host().registry_key(), key, 2048);
+}
+
+uint32_t OLM_ConfGetDWORD(const char *key, const char *name, uint32_t *value, uint32_t) {
+  const uint32_t *found = host().find_dword(text_of(key), text_of(name));
+  if (found == nullptr) return 1;
+  *value = *found;
+  return 0;
+}
+
+uint32_t OLM_ConfGetDWORDEx(const char *key, const char *name, uint32_t *value, uint32_t,
+                            uint32_t) {
+  return OLM_ConfGetDWORD(key, name, value, 0);
+}
+
+uint32_t OLM_ConfGetString(const char *key, const char *name, char *buffer, uint32_t size,
+                           uint32_t) {
+  const std::string *found = host().find_string(text_of(key), text_of(name));
+  if (found == nullptr) return 1;
+  return copy_text(*found, buffer, size);
+}
+
+uint32_t OLM_ConfGetPath(const char *key, const char *name, char *buffer,
+                         const char *default_text, uint32_t) {
+  const std::string *found = host().find_string(text_of(key), text_of(name));
+  if (found != nullptr) return copy_text(*found, buffer, 2048);
+  if (default_text == nullptr || *default_text == '\0') return 1;
+  return copy_text(default_text, buffer, 2048);
+}
+
+void OLM_ReportEvent(uint32_t level, uint32_t code, ...) {
+  zz::test::Event event{level, code, {}};
+  const zz::host_common::EventInfo *info = zz::host_common::find_event(code);
+  va_list list;
+  va_start(list, code);
+  for (const char *kind = info != nullptr ? info->kinds : ""; *kind != '\0'; ++kind) {
+    if (*kind == 'n') {
+      event.args.push_back(std::to_string(va_arg(list, unsigned int)));
+    } else {
+      event.args.push_back(text_of(va_arg(list, const char *)));
+    }
+  }
+  va_end(list);
+  host().events.push_back(std::move(event));
+}
+
+void OLM_SignalFailure(uint32_t, uint32_t) { ++host().failure_signals; }
+
+uint32_t BdInit(BD_HANDLE *handle, const BdInitParams *params) {
+  host().db_calls.push_back("BdInit");
+  host().last_init = *params;
+  host().last_init_dsn = text_of(params->Dsn);
+  if (host().bd_init_result != 0) return host().bd_init_result;
+  *handle = host().bd_handle;
+  return 0;
+}
+
+uint32_t BdClose(BD_HANDLE) {
+  host().db_calls.push_back("BdClose");
+  return 0;
+}
+
+uint32_t BdReadMsg(BD_HANDLE, BdMsg *) {
+  host().db_calls.push_back("BdReadMsg");
+  return 1;
+}
+
+uint32_t BdWriteMsg(BD_HANDLE, BdMsg *) {
+  host().db_calls.push_back("BdWriteMsg");
+  return 1;
+}
+
+uint32_t BdFreeMsg(BD_HANDLE, BdMsg *, uint32_t, const char *) {
+  host().db_calls.push_back("BdFreeMsg");
+  return 1;
+}
+
+uint32_t BdPing(BD_HANDLE) {
+  host().db_calls.push_back("BdPing");
+  return host().bd_ping_result;
+}
+
+uint32_t BdActivityIndicator(BD_HANDLE, uint8_t direction) {
+  host().db_calls.push_back("BdActivityIndicator");
+  host().activity_directions.push_back(direction);
+  return 0;
+}
+
+uint32_t CCA_hash_mem(CCA_CONTEXT ctx, const CCA_BUFFER *, CCA_BUFFER *) {
+  host().crypto_handles.push_back(ctx);
+  return 1;
+}
+void CCA_free(CCA_CONTEXT, void *block) { std::free(block); }
+uint32_t CCA_sender_signed_data(CCA_CONTEXT ctx, const CCA_BUFFER *, void **, uint32_t *) {
+  host().crypto_handles.push_back(ctx);
+  return 1;
+}
+void CCA_serial_free(CCA_CONTEXT, void *) {}
+uint32_t CCA_find_cert_by_serial(CCA_CONTEXT ctx, uint32_t, void *, void **, uint32_t,
+                                 const char *) {
+  host().crypto_handles.push_back(ctx);
+  return 1;
+}
+void CCA_cert_free(CCA_CONTEXT, void *) {}
+uint32_t CCA_check_mem_sep(CCA_CONTEXT ctx, const CCA_BUFFER *, const CCA_BUFFER *, void *,
+                           CCA_CHECK *) {
+  host().crypto_handles.push_back(ctx);
+  return 1;
+}
+uint32_t CCA_get_random(CCA_CONTEXT ctx, uint32_t length, uint8_t *out) {
+  host().crypto_handles.push_back(ctx);
+  if (host().random_result != 0) return host().random_result;
+  for (uint32_t i = 0; i < length; ++i) out[i] = static_cast<uint8_t>(0xA0 + i);
+  return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,75 @@
+// test_host.h - the host as the module's tests see it: an in-memory
+// configuration store, every event captured with its decoded arguments, and
+// scripted answers of the message database and the crypto library. The test
+// binary defines the host functions itself, so the module calls these.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "zozerez_host.h"
+
+namespace zz::test {
+
+struct Event {
+  uint32_t level = 0;
+  uint32_t code = 0;
+  std::vector<std::string> args;  // texts as given, numbers in decimal
+  bool operator==(const Event &o) const {
+    return level == o.level && code == o.code && args == o.args;
+  }
+};
+void PrintTo(const Event &event, std::ostream *os);
+using Events = std::vector<Event>;
+
+// summary - the level 1 pair member every failure ends with
+Event summary(const std::string &step, const std::string &function);
+
+class TestHost {
+ public:
+  static TestHost &get();
+  void reset();
+
+  // Configuration: keys and names compared without regard to ASCII case.
+  void set_registry_key(const std::string &key) { registry_key_ = key; key_fails_ = false; }
+  void fail_registry_key() { key_fails_ = true; }
+  void set_dword(const std::string &key, const std::string &name, uint32_t value);
+  void set_string(const std::string &key, const std::string &name, const std::string &text);
+  const std::string &registry_key() const { return registry_key_; }
+
+  Events events;
+  uint32_t failure_signals = 0;
+
+  // Message database: results to give, and the calls made ("BdInit", ...).
+  std::vector<std::string> db_calls;
+  uint32_t bd_init_result = 0;
+  BD_HANDLE bd_handle = 0x5EED;
+  BdInitParams last_init{};
+  std::string last_init_dsn;
+  uint32_t bd_ping_result = 0;
+  std::vector<uint8_t> activity_directions;
+
+  // Crypto library: the handles it was given and its random bytes.
+  std::vector<CCA_CONTEXT> crypto_handles;
+  uint32_t random_result = 0;
+
+  // lookup - what OLM_Conf* find (nullptr when absent)
+  const std::string *find_string(const std::string &key, const std::string &name) const;
+  const uint32_t *find_dword(const std::string &key, const std::string &name) const;
+  bool key_fails() const { return key_fails_; }
+
+ private:
+  static std::string id(const std::string &key, const std::string &name);
+  std::string registry_key_ = "HKLM\\SOFTWARE\\Zozerez";
+  bool key_fails_ = false;
+  std::map<std::string, uint32_t> dwords_;
+  std::map<std::string, std::string> strings_;
+};
+
+inline TestHost &host() { return TestHost::get(); }
+
+}  // namespace zz::test
