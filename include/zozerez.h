@@ -15,7 +15,7 @@
 extern "C" {
 #endif
 
-typedef void *CCA_CONTEXT; /* the host's cryptographic context handle */
+typedef void *CCA_CONTEXT;  /* the host's cryptographic context handle */
 typedef uint64_t BD_HANDLE; /* opaque message-database handle */
 
 typedef struct AddressEntry {
@@ -145,8 +145,7 @@ void OXT_deinit_get_files(GetFileCtx *ctx);
 uint32_t OXT_get_files(GetFileCtx *ctx, CCA_CONTEXT *crypto, OutgoingMessage *msg);
 void OXT_free_files(OutgoingMessage *msg);
 void OXT_free_get_files(GetFileCtx *ctx);
-int32_t OXT_delete_files(GetFileCtx *ctx, OutgoingMessage *msg, uint32_t status,
-                         const char *hash);
+int32_t OXT_delete_files(GetFileCtx *ctx, OutgoingMessage *msg, uint32_t status, const char *hash);
 int32_t OXT_store_file_ext(const IncomingMessage *msg);
 uint32_t OXT_is_bd(GetFileCtx *ctx);
 uint32_t OXT_store_bd_init(GetFileCtx *ctx, CCA_CONTEXT *crypto);

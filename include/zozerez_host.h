@@ -18,17 +18,17 @@ extern "C" {
 #endif
 
 /* roriv: configuration store, event log, failure signal (ordinals in brackets) */
-uint32_t NR_GetRegistryKeyString(char *key /* 2048 bytes */);            /* [3]  */
+uint32_t NR_GetRegistryKeyString(char *key /* 2048 bytes */); /* [3]  */
 uint32_t OLM_ConfGetDWORD(const char *key, const char *name, uint32_t *value,
-                          uint32_t reserved);                            /* [56] */
-uint32_t OLM_ConfGetDWORDEx(const char *key, const char *name, uint32_t *value,
-                            uint32_t reserved1, uint32_t reserved2);     /* [57] */
+                          uint32_t reserved); /* [56] */
+uint32_t OLM_ConfGetDWORDEx(const char *key, const char *name, uint32_t *value, uint32_t reserved1,
+                            uint32_t reserved2); /* [57] */
 uint32_t OLM_ConfGetString(const char *key, const char *name, char *buffer, uint32_t size,
-                           uint32_t reserved);                           /* [59] */
+                           uint32_t reserved); /* [59] */
 uint32_t OLM_ConfGetPath(const char *key, const char *name, char *buffer /* 2048 */,
-                         const char *default_text, uint32_t reserved);   /* [62] */
-void OLM_ReportEvent(uint32_t level, uint32_t code, ...);                /* [10] */
-void OLM_SignalFailure(uint32_t first, uint32_t second);                 /* [13] */
+                         const char *default_text, uint32_t reserved); /* [62] */
+void OLM_ReportEvent(uint32_t level, uint32_t code, ...);              /* [10] */
+void OLM_SignalFailure(uint32_t first, uint32_t second);               /* [13] */
 
 /* zura_vez: message database */
 typedef struct BdInitParams {

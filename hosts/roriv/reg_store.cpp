@@ -23,18 +23,34 @@ char upper1251(char c) {
   if (b >= 'a' && b <= 'z') return static_cast<char>(b - 32);
   if (b >= 0xE0) return static_cast<char>(b - 32);
   switch (b) {
-    case 0xB8: return static_cast<char>(0xA8);
-    case 0x83: return static_cast<char>(0x81);
-    case 0x90: return static_cast<char>(0x80);
-    case 0x9A: case 0x9C: case 0x9D: case 0x9E: case 0x9F: return static_cast<char>(b - 0x10);
-    case 0xA2: return static_cast<char>(0xA1);
-    case 0xB3: return static_cast<char>(0xB2);
-    case 0xB4: return static_cast<char>(0xA5);
-    case 0xBA: return static_cast<char>(0xAA);
-    case 0xBC: return static_cast<char>(0xA3);
-    case 0xBE: return static_cast<char>(0xBD);
-    case 0xBF: return static_cast<char>(0xAF);
-    default: return c;
+    case 0xB8:
+      return static_cast<char>(0xA8);
+    case 0x83:
+      return static_cast<char>(0x81);
+    case 0x90:
+      return static_cast<char>(0x80);
+    case 0x9A:
+    case 0x9C:
+    case 0x9D:
+    case 0x9E:
+    case 0x9F:
+      return static_cast<char>(b - 0x10);
+    case 0xA2:
+      return static_cast<char>(0xA1);
+    case 0xB3:
+      return static_cast<char>(0xB2);
+    case 0xB4:
+      return static_cast<char>(0xA5);
+    case 0xBA:
+      return static_cast<char>(0xAA);
+    case 0xBC:
+      return static_cast<char>(0xA3);
+    case 0xBE:
+      return static_cast<char>(0xBD);
+    case 0xBF:
+      return static_cast<char>(0xAF);
+    default:
+      return c;
   }
 }
 
@@ -46,7 +62,8 @@ std::string upper(std::string_view s) {
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -111,8 +128,8 @@ class RegParser {
       bytes.remove_prefix(3);
     }
     std::vector<std::string_view> raw = split_lines(bytes, encoding == Encoding::kUtf16);
-    if (raw.empty()) return complain("the file is empty; it must begin with REGEDIT4 or " +
-                                     std::string(kHeader5));
+    if (raw.empty())
+      return complain("the file is empty; it must begin with REGEDIT4 or " + std::string(kHeader5));
     for (size_t i = 0; i < raw.size(); ++i) {
       line_ = i + 1;
       std::string text;
@@ -315,8 +332,8 @@ class RegParser {
           !std::isxdigit(static_cast<unsigned char>(list[i + 1]))) {
         return complain("hex data must be two-digit bytes separated by commas");
       }
-      bytes->push_back(static_cast<char>(std::strtoul(std::string(list.substr(i, 2)).c_str(),
-                                                      nullptr, 16)));
+      bytes->push_back(
+          static_cast<char>(std::strtoul(std::string(list.substr(i, 2)).c_str(), nullptr, 16)));
       i += 2;
       while (i < list.size() && (list[i] == ' ' || list[i] == '\t')) ++i;
       if (i < list.size() && list[i] != ',') {
@@ -337,7 +354,8 @@ class RegParser {
         return std::nullopt;
       }
       value.kind = RegValue::Kind::kDword;
-      for (int k = 3; k >= 0; --k) value.number = (value.number << 8) | static_cast<uint8_t>(bytes[k]);
+      for (int k = 3; k >= 0; --k)
+        value.number = (value.number << 8) | static_cast<uint8_t>(bytes[k]);
       return value;
     }
     if (type != 1 && type != 2) {
@@ -350,8 +368,8 @@ class RegParser {
     long bad = 0;
     if (unicode_strings_) {
       if (text.size() % 2 != 0 || !host_common::utf16le_to_cp1251(text, &value.text, &bad)) {
-        complain("bad encoding in hex(" + std::to_string(type) + ") data: " +
-                 describe_bad_character(bad));
+        complain("bad encoding in hex(" + std::to_string(type) +
+                 ") data: " + describe_bad_character(bad));
         return std::nullopt;
       }
     } else {

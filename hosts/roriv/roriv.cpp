@@ -28,7 +28,9 @@ constexpr uint32_t kRead = 0;
 constexpr uint32_t kNotRead = 1;
 constexpr uint32_t kPathSize = 2048;
 
-std::string text_of(const char *s) { return s != nullptr ? s : ""; }
+std::string text_of(const char *s) {
+  return s != nullptr ? s : "";
+}
 
 // string_value - strings and expandable strings (expanded); nothing else reads as text
 bool string_value(const char *key, const char *name, std::string *out) {
@@ -136,4 +138,6 @@ RORIV_EXPORT void roriv_set_event_sink(roriv_event_sink sink, void *user) {
   zz::roriv::set_event_sink(sink, user);
 }
 
-RORIV_EXPORT void roriv_set_log_file(const char *path) { zz::roriv::set_log_file(path); }
+RORIV_EXPORT void roriv_set_log_file(const char *path) {
+  zz::roriv::set_log_file(path);
+}

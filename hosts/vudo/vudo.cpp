@@ -17,8 +17,7 @@ VUDO_EXPORT uint32_t CCA_hash_mem(CCA_CONTEXT, const CCA_BUFFER *, CCA_BUFFER *)
   return kNotConfigured;
 }
 VUDO_EXPORT void CCA_free(CCA_CONTEXT, void *) {}
-VUDO_EXPORT uint32_t CCA_sender_signed_data(CCA_CONTEXT, const CCA_BUFFER *, void **,
-                                            uint32_t *) {
+VUDO_EXPORT uint32_t CCA_sender_signed_data(CCA_CONTEXT, const CCA_BUFFER *, void **, uint32_t *) {
   return kNotConfigured;
 }
 VUDO_EXPORT void CCA_serial_free(CCA_CONTEXT, void *) {}
@@ -31,4 +30,6 @@ VUDO_EXPORT uint32_t CCA_check_mem_sep(CCA_CONTEXT, const CCA_BUFFER *, const CC
                                        CCA_CHECK *) {
   return kNotConfigured;
 }
-VUDO_EXPORT uint32_t CCA_get_random(CCA_CONTEXT, uint32_t, uint8_t *) { return kNotConfigured; }
+VUDO_EXPORT uint32_t CCA_get_random(CCA_CONTEXT, uint32_t, uint8_t *) {
+  return kNotConfigured;
+}

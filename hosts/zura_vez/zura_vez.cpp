@@ -13,12 +13,24 @@ namespace {
 constexpr uint32_t kNotConfigured = 0xFFFFFFFFu;
 }
 
-ZURA_EXPORT uint32_t BdInit(BD_HANDLE *, const BdInitParams *) { return kNotConfigured; }
-ZURA_EXPORT uint32_t BdClose(BD_HANDLE) { return kNotConfigured; }
-ZURA_EXPORT uint32_t BdReadMsg(BD_HANDLE, BdMsg *) { return kNotConfigured; }
-ZURA_EXPORT uint32_t BdWriteMsg(BD_HANDLE, BdMsg *) { return kNotConfigured; }
+ZURA_EXPORT uint32_t BdInit(BD_HANDLE *, const BdInitParams *) {
+  return kNotConfigured;
+}
+ZURA_EXPORT uint32_t BdClose(BD_HANDLE) {
+  return kNotConfigured;
+}
+ZURA_EXPORT uint32_t BdReadMsg(BD_HANDLE, BdMsg *) {
+  return kNotConfigured;
+}
+ZURA_EXPORT uint32_t BdWriteMsg(BD_HANDLE, BdMsg *) {
+  return kNotConfigured;
+}
 ZURA_EXPORT uint32_t BdFreeMsg(BD_HANDLE, BdMsg *, uint32_t, const char *) {
   return kNotConfigured;
 }
-ZURA_EXPORT uint32_t BdPing(BD_HANDLE) { return kNotConfigured; }
-ZURA_EXPORT uint32_t BdActivityIndicator(BD_HANDLE, uint8_t) { return kNotConfigured; }
+ZURA_EXPORT uint32_t BdPing(BD_HANDLE) {
+  return kNotConfigured;
+}
+ZURA_EXPORT uint32_t BdActivityIndicator(BD_HANDLE, uint8_t) {
+  return kNotConfigured;
+}

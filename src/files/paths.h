@@ -4,7 +4,9 @@
 
 namespace zz {
 
-inline bool is_separator(char c) { return c == '\\' || c == '/'; }
+inline bool is_separator(char c) {
+  return c == '\\' || c == '/';
+}
 
 // add_backslash - appends "\" unless the text is empty or ends in "\" or "/"
 void add_backslash(char *path);

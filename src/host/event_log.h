@@ -10,9 +10,15 @@
 
 namespace zz::host {
 
-inline const char *event_arg(const char *text) { return text != nullptr ? text : ""; }
-inline const char *event_arg(const std::string &text) { return text.c_str(); }
-inline unsigned int event_arg(uint32_t number) { return number; }
+inline const char *event_arg(const char *text) {
+  return text != nullptr ? text : "";
+}
+inline const char *event_arg(const std::string &text) {
+  return text.c_str();
+}
+inline unsigned int event_arg(uint32_t number) {
+  return number;
+}
 
 template <class... Args>
 void report_event(uint32_t level, uint32_t code, const Args &...args) {

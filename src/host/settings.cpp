@@ -18,7 +18,9 @@ bool fetch_registry_key() {
   return true;
 }
 
-const char *registry_key() { return g_registry_key; }
+const char *registry_key() {
+  return g_registry_key;
+}
 
 bool read_dword(const char *key, const char *name, uint32_t *value) {
   uint32_t v = 0;
@@ -46,6 +48,8 @@ bool read_path(const char *key, const char *name, char *buffer, const char *defa
   return true;
 }
 
-void signal_failure() { OLM_SignalFailure(0, 1); }
+void signal_failure() {
+  OLM_SignalFailure(0, 1);
+}
 
 }  // namespace zz::host

@@ -8,8 +8,12 @@ namespace {
 Os *g_installed = nullptr;
 }
 
-Os &current() { return g_installed != nullptr ? *g_installed : system_os(); }
+Os &current() {
+  return g_installed != nullptr ? *g_installed : system_os();
+}
 
-void install(Os *os) { g_installed = os; }
+void install(Os *os) {
+  g_installed = os;
+}
 
 }  // namespace zz::os

@@ -68,9 +68,13 @@ std::string native(const char *path) {
   return out;
 }
 
-bool has_wildcard(const std::string &s) { return s.find_first_of("*?") != std::string::npos; }
+bool has_wildcard(const std::string &s) {
+  return s.find_first_of("*?") != std::string::npos;
+}
 
-char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char ascii_upper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 
 // wildcard_match - "*" any run, "?" one character, ASCII case ignored.
 bool wildcard_match(const char *pattern, const char *name) {
@@ -311,8 +315,12 @@ class PosixOs final : public Os {
     clock_gettime(CLOCK_REALTIME, &ts);
     struct tm tm;
     localtime_r(&ts.tv_sec, &tm);
-    return {tm.tm_year + 1900, tm.tm_mon + 1,   tm.tm_mday,
-            tm.tm_hour,        tm.tm_min,       tm.tm_sec,
+    return {tm.tm_year + 1900,
+            tm.tm_mon + 1,
+            tm.tm_mday,
+            tm.tm_hour,
+            tm.tm_min,
+            tm.tm_sec,
             static_cast<int>(ts.tv_nsec / 1000000)};
   }
 
@@ -425,7 +433,9 @@ Os &system_os() {
   return os;
 }
 
-char upper_1251(char c) { return static_cast<char>(kUpper1251[static_cast<unsigned char>(c)]); }
+char upper_1251(char c) {
+  return static_cast<char>(kUpper1251[static_cast<unsigned char>(c)]);
+}
 
 void upper_1251(char *text) {
   for (; text != nullptr && *text != '\0'; ++text) *text = upper_1251(*text);

@@ -1,8 +1,8 @@
 // win32.cpp - the OS layer on Windows: the ANSI file calls, local time, the
 // thread id, RPC UUIDs and the user32 code page conversions, each wrapped so
 // that the module sees the same small interface as on POSIX.
-#include <windows.h>
 #include <rpc.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <ctime>
@@ -68,11 +68,11 @@ class Win32Os final : public Os {
  public:
   std::unique_ptr<File> open(const char *path, OpenMode mode) override {
     const bool writing = mode == OpenMode::kWriteCreateTruncate;
-    HANDLE handle =
-        CreateFileA(path, writing ? GENERIC_WRITE : GENERIC_READ, 0, nullptr,
-                    writing ? CREATE_ALWAYS : OPEN_EXISTING,
-                    writing ? (FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH) : FILE_ATTRIBUTE_NORMAL,
-                    nullptr);
+    HANDLE handle = CreateFileA(
+        path, writing ? GENERIC_WRITE : GENERIC_READ, 0, nullptr,
+        writing ? CREATE_ALWAYS : OPEN_EXISTING,
+        writing ? (FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH) : FILE_ATTRIBUTE_NORMAL,
+        nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<Win32File>(handle);
   }

@@ -12,7 +12,9 @@
 namespace zz::test {
 namespace {
 
-void make_read_only(const std::string &path) { chmod(path.c_str(), 0444); }
+void make_read_only(const std::string &path) {
+  chmod(path.c_str(), 0444);
+}
 
 TEST(FileOps, DeleteAndRenameClearTheReadOnlyAttribute) {
   TempDir dir;
@@ -53,13 +55,10 @@ TEST(FileOps, IsDirAndFileExists) {
     std::string path;
     int is_dir, exists;
   } rows[] = {
-      {dir.path(), 1, 1},
-      {dir.file("plain"), 0, 1},
-      {dir.file("missing"), 0, 0},
+      {dir.path(), 1, 1},   {dir.file("plain"), 0, 1}, {dir.file("missing"), 0, 0},
       {dir.file(""), 0, 0},  // a final "\" finds nothing and is no volume root
-      {"/", 1, 0},  // a root is a volume, not a search match
-      {"\\", 1, 0},
-      {dir.file("pl*"), 0, 1},
+      {"/", 1, 0},           // a root is a volume, not a search match
+      {"\\", 1, 0},         {dir.file("pl*"), 0, 1},
   };
   for (const Row &row : rows) {
     EXPECT_EQ(is_dir(row.path.c_str()), row.is_dir) << row.path;

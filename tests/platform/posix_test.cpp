@@ -14,7 +14,9 @@
 namespace zz::test {
 namespace {
 
-os::Os &sys() { return os::system_os(); }
+os::Os &sys() {
+  return os::system_os();
+}
 
 std::set<std::string> list(const std::string &pattern) {
   std::set<std::string> names;
@@ -90,8 +92,8 @@ TEST(PosixOs, BackslashesInPathsAreDirectorySeparators) {
   TempDir dir;
   ASSERT_TRUE(sys().create_directory(dir.file("sub").c_str()));
   {
-    auto file = sys().open((dir.path() + "\\sub\\f.txt").c_str(),
-                           os::OpenMode::kWriteCreateTruncate);
+    auto file =
+        sys().open((dir.path() + "\\sub\\f.txt").c_str(), os::OpenMode::kWriteCreateTruncate);
     ASSERT_NE(file, nullptr);
     uint32_t put = 0;
     ASSERT_TRUE(file->write("abc", 3, &put));
@@ -170,10 +172,20 @@ TEST(CodePages, UpperCaseOf1251FoldsLatinAndCyrillicOnly) {
   struct Row {
     unsigned char in, out;
   } rows[] = {
-      {'a', 'A'},   {'z', 'Z'},   {'A', 'A'},   {'1', '1'},   {0xE0, 0xC0} /* а */,
-      {0xFF, 0xDF} /* я */,       {0xB8, 0xA8} /* ё */,       {0xA8, 0xA8} /* Ё */,
-      {0xB3, 0xB2} /* і */,       {0xBF, 0xAF} /* ї */,       {0xB5, 0xB5} /* µ stays */,
-      {0xAB, 0xAB} /* « stays */, {0x9A, 0x8A} /* љ */,       {0x00, 0x00},
+      {'a', 'A'},
+      {'z', 'Z'},
+      {'A', 'A'},
+      {'1', '1'},
+      {0xE0, 0xC0} /* а */,
+      {0xFF, 0xDF} /* я */,
+      {0xB8, 0xA8} /* ё */,
+      {0xA8, 0xA8} /* Ё */,
+      {0xB3, 0xB2} /* і */,
+      {0xBF, 0xAF} /* ї */,
+      {0xB5, 0xB5} /* µ stays */,
+      {0xAB, 0xAB} /* « stays */,
+      {0x9A, 0x8A} /* љ */,
+      {0x00, 0x00},
   };
   for (const Row &row : rows) {
     EXPECT_EQ(static_cast<unsigned char>(os::upper_1251(static_cast<char>(row.in))), row.out)

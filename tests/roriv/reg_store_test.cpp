@@ -34,7 +34,7 @@ const char kUtf8Store[] =
     "\"Filename\"=\"C:\\\\data\\\\\"\n"
     "\n"
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zozerez\\InputFileRulez\\0]\n"
-    "\"Email\"=\"\xD0\x92\xD1\x81\xD0\xB5\"\n"  // Все
+    "\"Email\"=\"\xD0\x92\xD1\x81\xD0\xB5\"\n"                               // Все
     "\"GroupBy\"=\"\xD0\x9F\xD0\xBE \xD0\xB4\xD0\xBD\xD1\x8F\xD0\xBC\"\r\n"  // По дням
     "\"Quote\"=\"say \\\"hi\\\"\"\n"
     "@=\"default\"\n";
@@ -58,7 +58,8 @@ TEST(RegStore, Utf8VersionFiveFileGivesCodePage1251Texts) {
 
 TEST(RegStore, Regedit4FileIsCodePage1251AndKeysFoldCyrillicCase) {
   RegStore store = parse_ok(
-      "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\\xCA\xEB\xFE\xF7]\r\n\"\xC8\xEC\xFF\"=\"\xC2\xF1\xE5\"\r\n");
+      "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\\xCA\xEB\xFE\xF7]\r\n\"\xC8\xEC\xFF\"="
+      "\"\xC2\xF1\xE5\"\r\n");
   // ключ / КЛЮЧ, имя / ИМЯ
   const RegValue *value = store.find("HKEY_CURRENT_USER\\\xEA\xEB\xFE\xF7", "\xE8\xEC\xFF");
   ASSERT_NE(value, nullptr);
@@ -66,10 +67,10 @@ TEST(RegStore, Regedit4FileIsCodePage1251AndKeysFoldCyrillicCase) {
 }
 
 TEST(RegStore, Utf16FileAsRegeditWritesIt) {
-  RegStore store = parse_ok(utf16le(
-      u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Z]\r\n"
-      u"\"FileMask\"=\"\u041a\u0432\u0438\u0442\u0430\u043d\u0446\u0438\u044f\"\r\n"
-      u"\"Type\"=dword:00000007\r\n"));
+  RegStore store = parse_ok(
+      utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Z]\r\n"
+              u"\"FileMask\"=\"\u041a\u0432\u0438\u0442\u0430\u043d\u0446\u0438\u044f\"\r\n"
+              u"\"Type\"=dword:00000007\r\n"));
   EXPECT_EQ(store.find("HKEY_LOCAL_MACHINE\\SOFTWARE\\Z", "FileMask")->text,
             "\xCA\xE2\xE8\xF2\xE0\xED\xF6\xE8\xFF");  // Квитанция
   EXPECT_EQ(store.find("HKEY_LOCAL_MACHINE\\SOFTWARE\\Z", "Type")->number, 7u);

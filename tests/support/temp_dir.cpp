@@ -21,13 +21,15 @@ int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
 
 TempDir::TempDir() {
   const char *base = getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/zozerez-test-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/zozerez-test-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
 
-TempDir::~TempDir() { nftw(path_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS); }
+TempDir::~TempDir() {
+  nftw(path_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
 
 void write_file(const std::string &path, const std::string &content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

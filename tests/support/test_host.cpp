@@ -25,7 +25,9 @@ TestHost &TestHost::get() {
   return host;
 }
 
-void TestHost::reset() { *this = TestHost(); }
+void TestHost::reset() {
+  *this = TestHost();
+}
 
 std::string TestHost::id(const std::string &key, const std::string &name) {
   std::string out = key + "|" + name;
@@ -59,7 +61,9 @@ const uint32_t *TestHost::find_dword(const std::string &key, const std::string &
 using zz::test::host;
 
 namespace {
-std::string text_of(const char *s) { return s != nullptr ? s : ""; }
+std::string text_of(const char *s) {
+  return s != nullptr ? s : "";
+}
 
 uint32_t copy_text(const std::string &text, char *buffer, uint32_t size) {
   if (text.size() + 1 > size) return 1;
@@ -94,8 +98,8 @@ uint32_t OLM_ConfGetString(const char *key, const char *name, char *buffer, uint
   return copy_text(*found, buffer, size);
 }
 
-uint32_t OLM_ConfGetPath(const char *key, const char *name, char *buffer,
-                         const char *default_text, uint32_t) {
+uint32_t OLM_ConfGetPath(const char *key, const char *name, char *buffer, const char *default_text,
+                         uint32_t) {
   const std::string *found = host().find_string(text_of(key), text_of(name));
   if (found != nullptr) return copy_text(*found, buffer, 2048);
   if (default_text == nullptr || *default_text == '\0') return 1;
@@ -118,7 +122,9 @@ void OLM_ReportEvent(uint32_t level, uint32_t code, ...) {
   host().events.push_back(std::move(event));
 }
 
-void OLM_SignalFailure(uint32_t, uint32_t) { ++host().failure_signals; }
+void OLM_SignalFailure(uint32_t, uint32_t) {
+  ++host().failure_signals;
+}
 
 uint32_t BdInit(BD_HANDLE *handle, const BdInitParams *params) {
   host().db_calls.push_back("BdInit");
@@ -164,7 +170,9 @@ uint32_t CCA_hash_mem(CCA_CONTEXT ctx, const CCA_BUFFER *, CCA_BUFFER *) {
   host().crypto_handles.push_back(ctx);
   return 1;
 }
-void CCA_free(CCA_CONTEXT, void *block) { std::free(block); }
+void CCA_free(CCA_CONTEXT, void *block) {
+  std::free(block);
+}
 uint32_t CCA_sender_signed_data(CCA_CONTEXT ctx, const CCA_BUFFER *, void **, uint32_t *) {
   host().crypto_handles.push_back(ctx);
   return 1;

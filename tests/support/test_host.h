@@ -35,7 +35,10 @@ class TestHost {
   void reset();
 
   // Configuration: keys and names compared without regard to ASCII case.
-  void set_registry_key(const std::string &key) { registry_key_ = key; key_fails_ = false; }
+  void set_registry_key(const std::string &key) {
+    registry_key_ = key;
+    key_fails_ = false;
+  }
   void fail_registry_key() { key_fails_ = true; }
   void set_dword(const std::string &key, const std::string &name, uint32_t value);
   void set_string(const std::string &key, const std::string &name, const std::string &text);
@@ -70,6 +73,8 @@ class TestHost {
   std::map<std::string, std::string> strings_;
 };
 
-inline TestHost &host() { return TestHost::get(); }
+inline TestHost &host() {
+  return TestHost::get();
+}
 
 }  // namespace zz::test

@@ -1,7 +1,6 @@
 // test_os.cpp - the recording OS layer of tests.
 #include "support/test_os.h"
 
-
 namespace zz::test {
 
 TestOs &TestOs::get() {

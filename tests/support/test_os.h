@@ -59,6 +59,8 @@ class TestOs : public os::Os {
   bool forced_ = false;
 };
 
-inline TestOs &test_os() { return TestOs::get(); }
+inline TestOs &test_os() {
+  return TestOs::get();
+}
 
 }  // namespace zz::test

@@ -1,0 +1,19 @@
+// console.h - what the host program prints: the module's code page 1251
+// texts as UTF-8, and the store setup shared by every command.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zz::gateway {
+
+// utf8 - a code page 1251 text as UTF-8
+std::string utf8(std::string_view cp1251);
+// cp1251 - a UTF-8 argument as code page 1251; false when it cannot be
+bool cp1251(std::string_view utf8_text, std::string *out);
+
+// open_store - roriv set up from --config/--key (or RORIV_STORE/RORIV_KEY, or
+// the default store); false, with the reason on stderr, when it is unusable
+bool open_store(const std::string &config, const std::string &key);
+
+}  // namespace zz::gateway
