@@ -58,14 +58,17 @@ TEST(HeaderRecord, LinesOfTwoThousandFortyEightBytesEndEveryLookup) {
   EXPECT_EQ(find_value(cursor_of(record), value, "B", nullptr), 1);
   record = "A:" + std::string(2045, 'v') + "\nB:1\n";  // 2047 + LF: too long
   EXPECT_EQ(find_value(cursor_of(record), value, "B", nullptr), 0);
-  EXPECT_EQ(count_values(cursor_of("B:1\n" + record), "B", nullptr), 1u);
+  const std::string counted = "B:1\n" + record;
+  EXPECT_EQ(count_values(cursor_of(counted), "B", nullptr), 1u);
 
   std::string last = "A:" + std::string(2045, 'v');  // a last line of 2047 without LF
   EXPECT_EQ(find_value(cursor_of(last), value, "A", nullptr), 1);
   EXPECT_EQ(std::string(value).size(), 2045u);
-  EXPECT_EQ(find_value(cursor_of(last + "v"), value, "A", nullptr), 0);
+  const std::string longer = last + "v";
+  EXPECT_EQ(find_value(cursor_of(longer), value, "A", nullptr), 0);
 
-  TextCursor cursor = cursor_of(last + "vv\nB:1\n");
+  const std::string too_long = last + "vv\nB:1\n";
+  TextCursor cursor = cursor_of(too_long);
   char line[kLineSize];
   EXPECT_EQ(read_line(&cursor, line), 0);
   EXPECT_EQ(cursor.Left, last.size() + 7);  // unchanged
