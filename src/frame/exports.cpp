@@ -4,6 +4,7 @@
 #include "frame/context.h"
 #include "frame/context_setup.h"
 #include "frame/export.h"
+#include "incoming/store_file.h"
 #include "outgoing/outgoing_record.h"
 #include "zozerez.h"
 
@@ -46,8 +47,9 @@ ZZ_EXPORT int32_t OXT_delete_files(GetFileCtx *, OutgoingMessage *, uint32_t, co
   return kFailedSigned;  // Completing a send is not built yet.
 }
 
-ZZ_EXPORT int32_t OXT_store_file_ext(const IncomingMessage *) {
-  return kFailedSigned;  // Storing incoming files is not built yet.
+ZZ_EXPORT int32_t OXT_store_file_ext(const IncomingMessage *msg) {
+  if (msg == nullptr) return kFailedSigned;
+  return guarded(kFailedSigned, [&] { return zz::store_file_ext(msg); });
 }
 
 ZZ_EXPORT uint32_t OXT_is_bd(GetFileCtx *ctx) {

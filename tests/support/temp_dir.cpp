@@ -1,14 +1,17 @@
 // temp_dir.cpp - temporary directories and file helpers of tests.
 #include "support/temp_dir.h"
 
+#include <dirent.h>
 #include <ftw.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 namespace zz::test {
 
@@ -41,6 +44,38 @@ std::string read_file(const std::string &path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+std::map<std::string, std::string> tree(const std::string &root) {
+  static const std::regex tmp_name("TMP_[0-9]{14}_[0-9]+");
+  std::map<std::string, std::string> files;
+  std::vector<std::string> pending = {""};
+  while (!pending.empty()) {
+    std::string relative = pending.back();
+    pending.pop_back();
+    DIR *dir = opendir((root + "/" + relative).c_str());
+    if (dir == nullptr) continue;
+    while (struct dirent *entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      std::string path = relative + name;
+      struct stat st;
+      lstat((root + "/" + path).c_str(), &st);
+      std::string shown = std::regex_replace(path, tmp_name, "TMP_*");
+      if (S_ISDIR(st.st_mode)) {
+        files[shown + "/"] = "";
+        pending.push_back(path + "/");
+      } else {
+        files[shown] = read_file(root + "/" + path);
+      }
+    }
+    closedir(dir);
+  }
+  return files;
+}
+
+void make_dir(const std::string &path) {
+  ::mkdir(path.c_str(), 0777);
 }
 
 bool exists(const std::string &path) {

@@ -2,6 +2,7 @@
 // put bytes into files and read them back with the test's own system calls.
 #pragma once
 
+#include <map>
 #include <string>
 
 namespace zz::test {
@@ -24,6 +25,10 @@ class TempDir {
 };
 
 void write_file(const std::string &path, const std::string &content);
+// tree - every file below `root` as "relative/path" -> content; directories
+// appear as "relative/dir/" -> ""; TMP_ directory names read "TMP_*"
+std::map<std::string, std::string> tree(const std::string &root);
+void make_dir(const std::string &path);
 std::string read_file(const std::string &path);
 bool exists(const std::string &path);
 

@@ -1,0 +1,93 @@
+// target_path.cpp - building the directories and names of stored files.
+#include "incoming/target_path.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "files/file_ops.h"
+#include "files/paths.h"
+#include "frame/events.h"
+#include "host/settings.h"
+#include "platform/os.h"
+#include "text/masks.h"
+#include "text/names.h"
+
+namespace zz {
+namespace {
+
+// TMP_ names of one second differ only by a random number; this many tries
+// find a free one long before they run out.
+constexpr int kTmpNameTries = 100000;
+
+bool create_missing(const char *dir) {
+  if (is_dir(dir)) return true;
+  if (os::current().create_directory(dir)) return true;
+  host::report_event(kLevelDetail, OXT_EV_CREATE_DIR, dir);
+  return false;
+}
+
+bool enter(char *dir) {
+  if (!create_missing(dir)) return false;
+  append_text(dir, "\\");
+  return true;
+}
+
+}  // namespace
+
+void append_text(char *buffer, const char *text) {
+  size_t have = std::strlen(buffer);
+  size_t n = std::strlen(text);
+  if (have + n > host::kTextSize - 1) n = host::kTextSize - 1 - have;
+  std::memcpy(buffer + have, text, n);
+  buffer[have + n] = '\0';
+}
+
+bool enter_date_subdir(char grouping, char *dir) {
+  if (!add_date_subdir(grouping, dir)) return true;
+  return enter(dir);
+}
+
+bool enter_named_subdir(const char *name, char *dir) {
+  append_text(dir, name);
+  return enter(dir);
+}
+
+bool enter_new_tmp_subdir(char *dir, char *created) {
+  char candidate[host::kTextSize];
+  int tries = 0;
+  do {
+    std::memcpy(candidate, dir, std::strlen(dir) + 1);
+    make_tmp_name(candidate);
+  } while (is_dir(candidate) && ++tries < kTmpNameTries);
+  if (!os::current().create_directory(candidate)) {
+    host::report_event(kLevelDetail, OXT_EV_CREATE_DIR, candidate);
+    return false;
+  }
+  std::memcpy(created, candidate, std::strlen(candidate) + 1);
+  std::memcpy(dir, candidate, std::strlen(candidate) + 1);
+  append_text(dir, "\\");
+  return true;
+}
+
+void make_unique_path(char *path) {
+  if (!file_exists(path)) return;
+  char base[kNameSize];
+  char ext[kNameSize];
+  split_name_ext(path, base, ext);
+  const std::string stem(base);
+  const std::string tail(ext);
+  for (unsigned counter = 1;; ++counter) {
+    // A counter that would not fit shortens the name, never the counter.
+    const std::string mark = "~" + std::to_string(counter);
+    const size_t room = host::kTextSize - 1;
+    std::string suffix = (mark + tail).substr(0, room);
+    std::string candidate = stem.substr(0, room - suffix.size()) + suffix;
+    if (!file_exists(candidate.c_str())) {
+      std::memcpy(path, candidate.c_str(), candidate.size() + 1);
+      return;
+    }
+  }
+}
+
+}  // namespace zz

@@ -1,0 +1,36 @@
+// rules_config.h - input and transform rules written into the test host's
+// configuration the way an administrator would set them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/test_host.h"
+
+namespace zz::test {
+
+extern const char kHostKey[];
+extern const char kEverything[];  // "Все"
+extern const char kReceipt[];     // "Квитанция"
+
+struct InputRuleSpec {
+  std::string path;
+  std::string email = kEverything;
+  std::string file_mask = kEverything;
+  uint32_t type = 7;
+  std::string recip_email;  // empty: not set
+  bool continue_rules = false;
+  bool with_signature = false;
+  bool detached = false;
+  bool subdirectory = false;
+  std::string group_by;  // empty: not set
+  std::optional<uint32_t> use_rule;
+};
+
+void set_input_rules(const std::vector<InputRuleSpec> &rules);
+void set_transform_rules(const std::vector<std::pair<std::string, std::string>> &rules);
+std::string input_rule_key(int n);
+
+}  // namespace zz::test
