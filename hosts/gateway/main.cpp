@@ -1,5 +1,6 @@
 // main.cpp - zozerez-gateway: the host program of the zozerez module.
-// Commands: config (print every setting the module reads).
+// Commands: config (print every setting the module reads), store (hand one
+// file to the module as an incoming message).
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -8,6 +9,7 @@
 
 #include "gateway/config_report.h"
 #include "gateway/console.h"
+#include "gateway/store_command.h"
 
 namespace {
 
@@ -16,6 +18,7 @@ void usage() {
       "usage: zozerez-gateway COMMAND [--config FILE] [--key KEY]\n"
       "commands:\n"
       "  config   print every setting the module reads, marking absent required ones\n"
+      "  store    store FILE as an incoming message (zozerez-gateway store --help)\n"
       "The store is FILE, else $RORIV_STORE, else /etc/zozerez/gateway.reg; the key is\n"
       "KEY, else $RORIV_KEY, else the first key of the store.\n",
       stderr);
@@ -45,6 +48,9 @@ bool parse(int argc, char **argv, Options *options) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "store") == 0) {
+    return zz::gateway::run_store(std::vector<std::string>(argv + 2, argv + argc));
+  }
   Options options;
   if (!parse(argc, argv, &options)) {
     usage();

@@ -1,0 +1,25 @@
+// event_capture.cpp - a roriv event sink that keeps readable lines.
+#include "gateway/event_capture.h"
+
+#include <cstdio>
+
+#include "roriv/roriv.h"
+
+namespace zz::gateway {
+
+EventCapture::EventCapture() {
+  roriv_set_event_sink(&EventCapture::sink, this);
+}
+
+EventCapture::~EventCapture() {
+  roriv_set_event_sink(nullptr, nullptr);
+}
+
+void EventCapture::sink(void *user, unsigned level, unsigned code, const char *line) {
+  char head[32];
+  std::snprintf(head, sizeof head, code != 0 ? "%08X " : "", code);
+  (void)level;
+  static_cast<EventCapture *>(user)->lines_.push_back(std::string(head) + line);
+}
+
+}  // namespace zz::gateway
