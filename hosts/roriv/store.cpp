@@ -1,6 +1,8 @@
 // store.cpp - the process's store: settings from roriv_setup, else from
-// RORIV_STORE and RORIV_KEY. The file is stat'ed on each lookup and parsed
-// again only when its size, time or identity changed.
+// RORIV_STORE and RORIV_KEY. Every operation of the module that reads
+// settings begins by fetching the registry key; that is when the file is
+// looked at again, and it is parsed again only when its size, time or
+// identity changed. Lookups in between answer from the parsed file.
 #include "roriv/store.h"
 
 #include <sys/stat.h>
@@ -119,7 +121,7 @@ void configure_store(const std::string &path, const std::string &key) {
 std::optional<RegValue> lookup(const std::string &key, const std::string &name) {
   StoreState &s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
-  refresh(s);
+  if (!s.loaded && s.error.empty()) refresh(s);
   if (!s.loaded) return std::nullopt;
   const RegValue *value = s.store.find(key, name);
   if (value == nullptr) return std::nullopt;

@@ -12,10 +12,10 @@ namespace zz::roriv {
 
 void configure_store(const std::string &path, const std::string &key);
 
-// Lookups answer from the file as it is now; an unreadable or refused file
-// answers nothing.
+// lookup - from the file as last loaded; an unreadable or refused file answers nothing
 std::optional<RegValue> lookup(const std::string &key, const std::string &name);
-// host_key - the key in code page 1251; nothing when the store is unusable
+// host_key - the key in code page 1251, after bringing the store in line with
+// the file; nothing when the store is unusable
 std::optional<std::string> host_key();
 // store_error - why the store is unusable ("" when it is fine)
 std::string store_error();

@@ -165,7 +165,7 @@ TEST_F(StoreFile, RuleWalks) {
        {{"b/report.txt", "content"}}},
       {"sender by equality without case, recipient by mask",
        {{"a", "x400:IVAN@BANK.EXAMPLE", kEverything, 7, "SMTP:*@branch"}, {"b"}},
-       Message{"report.txt", "content", 0, {"ops@head", "desk@branch"}},
+       Message{"report.txt", "content", 0, {nullptr, "ops@head", "desk@branch"}},
        0,
        none,
        {{"a/report.txt", "content"}}},

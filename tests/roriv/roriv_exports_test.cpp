@@ -65,16 +65,21 @@ TEST_F(RorivExports, ReadersAnswerNotReadForAbsentOrMistypedValues) {
 }
 
 TEST_F(RorivExports, ReloadsWhenTheFileChangesAndRefusesABrokenOne) {
+  // Like the module, each "operation" fetches the key first: that is when a change is seen.
   uint32_t value = 0;
+  char key[2048];
+  ASSERT_EQ(NR_GetRegistryKeyString(key), 0u);
   ASSERT_EQ(OLM_ConfGetDWORD(kKey, "InnRulezFlags", &value, 0), 0u);
   write("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zozerez]\n\"InnRulezFlags\"=dword:00000003\n");
+  ASSERT_EQ(OLM_ConfGetDWORD(kKey, "InnRulezFlags", &value, 0), 0u);
+  EXPECT_EQ(value, 1u);  // not looked at again within an operation
+  ASSERT_EQ(NR_GetRegistryKeyString(key), 0u);
   ASSERT_EQ(OLM_ConfGetDWORD(kKey, "InnRulezFlags", &value, 0), 0u);
   EXPECT_EQ(value, 3u);
 
   write("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zozerez]\n\"InnRulezFlags\"=dword:zz\n");
-  EXPECT_NE(OLM_ConfGetDWORD(kKey, "InnRulezFlags", &value, 0), 0u);
-  char key[2048];
   EXPECT_NE(NR_GetRegistryKeyString(key), 0u);
+  EXPECT_NE(OLM_ConfGetDWORD(kKey, "InnRulezFlags", &value, 0), 0u);
   char message[512];
   EXPECT_EQ(roriv_store_status(message, sizeof message), 1u);
   EXPECT_EQ(std::string(message), store_ + ", line 3: a dword needs 1 to 8 hexadecimal digits");
