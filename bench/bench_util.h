@@ -33,9 +33,10 @@ inline void report(const char *what, int files, double module_seconds, double fl
   const double module_rate = files / module_seconds;
   const double floor_rate = files / floor_seconds;
   const double ratio = module_seconds / floor_seconds;
-  std::printf("%s: %d files\n  module %10.0f files/s\n  floor  %10.0f files/s\n"
-              "  ratio  %10.2f (goal <= %.1f) %s\n",
-              what, files, module_rate, floor_rate, ratio, goal, ratio <= goal ? "ok" : "MISSED");
+  std::printf(
+      "%s: %d files\n  module %10.0f files/s\n  floor  %10.0f files/s\n"
+      "  ratio  %10.2f (goal <= %.1f) %s\n",
+      what, files, module_rate, floor_rate, ratio, goal, ratio <= goal ? "ok" : "MISSED");
 }
 
 }  // namespace zz::bench

@@ -16,10 +16,11 @@ namespace {
 constexpr int kRules = 20;
 
 std::string store_file(const std::string &root) {
-  std::string reg = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Bench]\r\n"
-                    "\"InputFileRulezFlags\"=dword:00000000\r\n"
-                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Bench\\InputFileRulez]\r\n"
-                    "\"InputRulezNum\"=dword:00000014\r\n";
+  std::string reg =
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Bench]\r\n"
+      "\"InputFileRulezFlags\"=dword:00000000\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Bench\\InputFileRulez]\r\n"
+      "\"InputRulezNum\"=dword:00000014\r\n";
   for (int n = 0; n < kRules; ++n) {
     const bool last = n == kRules - 1;
     reg += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Bench\\InputFileRulez\\" + std::to_string(n) + "]\r\n";
