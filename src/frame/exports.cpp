@@ -5,6 +5,7 @@
 #include "frame/context_setup.h"
 #include "frame/export.h"
 #include "incoming/store_file.h"
+#include "outgoing/get_files.h"
 #include "outgoing/outgoing_record.h"
 #include "zozerez.h"
 
@@ -29,8 +30,9 @@ ZZ_EXPORT void OXT_deinit_get_files(GetFileCtx *ctx) {
   guarded_void([&] { zz::deinit_get_files(ctx); });
 }
 
-ZZ_EXPORT uint32_t OXT_get_files(GetFileCtx *, CCA_CONTEXT *, OutgoingMessage *) {
-  return kFailed;  // The outgoing collection is not built yet.
+ZZ_EXPORT uint32_t OXT_get_files(GetFileCtx *ctx, CCA_CONTEXT *crypto, OutgoingMessage *msg) {
+  if (ctx == nullptr || msg == nullptr) return kFailed;
+  return guarded(kFailed, [&] { return zz::get_files(ctx, crypto, msg); });
 }
 
 ZZ_EXPORT void OXT_free_files(OutgoingMessage *msg) {

@@ -22,6 +22,12 @@ const char *registry_key() {
   return g_registry_key;
 }
 
+bool fetch_registry_key_into(char *key) {
+  if (NR_GetRegistryKeyString(key) != 0) return false;
+  key[kTextSize - 1] = '\0';
+  return true;
+}
+
 bool read_dword(const char *key, const char *name, uint32_t *value) {
   uint32_t v = 0;
   if (OLM_ConfGetDWORD(key, name, &v, 0) != 0) return false;

@@ -14,6 +14,8 @@ constexpr size_t kTextSize = 2048;  // every path, name, setting and line buffer
 bool fetch_registry_key();
 // registry_key - the shared buffer as last fetched
 const char *registry_key();
+// fetch_registry_key_into - the same into a caller's buffer of kTextSize bytes
+bool fetch_registry_key_into(char *key);
 
 // The readers hand out the value only when the store answered 0; false means "not read".
 bool read_dword(const char *key, const char *name, uint32_t *value);     // OLM_ConfGetDWORD

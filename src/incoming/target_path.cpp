@@ -7,18 +7,14 @@
 
 #include "files/file_ops.h"
 #include "files/paths.h"
+#include "files/tmp_dir.h"
 #include "frame/events.h"
 #include "host/settings.h"
 #include "platform/os.h"
 #include "text/masks.h"
-#include "text/names.h"
 
 namespace zz {
 namespace {
-
-// TMP_ names of one second differ only by a random number; this many tries
-// find a free one long before they run out.
-constexpr int kTmpNameTries = 100000;
 
 bool create_missing(const char *dir) {
   if (is_dir(dir)) return true;
@@ -54,18 +50,11 @@ bool enter_named_subdir(const char *name, char *dir) {
 }
 
 bool enter_new_tmp_subdir(char *dir, char *created) {
-  char candidate[host::kTextSize];
-  int tries = 0;
-  do {
-    std::memcpy(candidate, dir, std::strlen(dir) + 1);
-    make_tmp_name(candidate);
-  } while (is_dir(candidate) && ++tries < kTmpNameTries);
-  if (!os::current().create_directory(candidate)) {
-    host::report_event(kLevelDetail, OXT_EV_CREATE_DIR, candidate);
+  if (!create_tmp_dir(dir, created)) {
+    host::report_event(kLevelDetail, OXT_EV_CREATE_DIR, created);
     return false;
   }
-  std::memcpy(created, candidate, std::strlen(candidate) + 1);
-  std::memcpy(dir, candidate, std::strlen(candidate) + 1);
+  std::memcpy(dir, created, std::strlen(created) + 1);
   append_text(dir, "\\");
   return true;
 }

@@ -31,6 +31,30 @@ void set_input_rules(const std::vector<InputRuleSpec> &rules) {
   }
 }
 
+std::string output_rule_key(int n) {
+  return std::string(kHostKey) + "\\OutputFileRulez\\" + std::to_string(n);
+}
+
+void set_output_rules(const std::vector<OutputRuleSpec> &rules) {
+  host().set_dword(std::string(kHostKey) + "\\OutputFileRulez", "OutputRulezNum",
+                   static_cast<uint32_t>(rules.size()));
+  for (size_t i = 0; i < rules.size(); ++i) {
+    const OutputRuleSpec &r = rules[i];
+    const std::string key = output_rule_key(static_cast<int>(i));
+    host().set_string(key, "Path", r.path);
+    host().set_string(key, "DefaultSubject", r.subject);
+    host().set_dword(key, "Type", r.type);
+    if (!r.file_mask.empty()) host().set_string(key, "FileMask", r.file_mask);
+    if (!r.email.empty()) host().set_string(key, "Email", r.email);
+    for (const auto &[name, value] : r.strings) host().set_string(key, name, value);
+    if (r.use_rule) host().set_dword(key, "UseRule", *r.use_rule);
+    host().set_dword(key + "\\EmailList", "EmailNum", static_cast<uint32_t>(r.emails.size()));
+    for (size_t e = 0; e < r.emails.size(); ++e) {
+      host().set_string(key + "\\EmailList", std::to_string(e), r.emails[e]);
+    }
+  }
+}
+
 void set_transform_rules(const std::vector<std::pair<std::string, std::string>> &rules) {
   const std::string list = std::string(kHostKey) + "\\TransformFileRulez";
   host().set_dword(list, "TransformFileRulezNum", static_cast<uint32_t>(rules.size()));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,20 @@ struct InputRuleSpec {
 };
 
 void set_input_rules(const std::vector<InputRuleSpec> &rules);
+
+struct OutputRuleSpec {
+  std::string path;
+  std::vector<std::string> emails;  // the EmailList values
+  uint32_t type = 4;
+  std::string subject = "Files";
+  std::string file_mask;                       // empty: not set
+  std::string email;                           // the rule address; empty: not set
+  std::map<std::string, std::string> strings;  // further string values ("SendSeparately", ...)
+  std::optional<uint32_t> use_rule;
+};
+
+void set_output_rules(const std::vector<OutputRuleSpec> &rules);
+std::string output_rule_key(int n);
 void set_transform_rules(const std::vector<std::pair<std::string, std::string>> &rules);
 std::string input_rule_key(int n);
 

@@ -2,6 +2,8 @@
 #include "support/test_host.h"
 
 #include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/event_table.h"
@@ -54,6 +56,25 @@ const std::string *TestHost::find_string(const std::string &key, const std::stri
 const uint32_t *TestHost::find_dword(const std::string &key, const std::string &name) const {
   auto it = dwords_.find(id(key, name));
   return it == dwords_.end() ? nullptr : &it->second;
+}
+
+std::string fake_digest(const std::string &data) {
+  uint32_t h = 2166136261u;
+  for (unsigned char c : data) h = (h ^ c) * 16777619u;
+  return std::string{static_cast<char>(h >> 24), static_cast<char>(h >> 16),
+                     static_cast<char>(h >> 8), static_cast<char>(h)};
+}
+
+std::string fake_digest_text(const std::string &data) {
+  std::string digest = fake_digest(data);
+  std::string text;
+  char hex[4];
+  for (unsigned char c : digest) {
+    std::snprintf(hex, sizeof hex, "%02X ", c);
+    text += hex;
+  }
+  text.pop_back();
+  return text;
 }
 
 }  // namespace zz::test
@@ -140,9 +161,10 @@ uint32_t BdClose(BD_HANDLE) {
   return 0;
 }
 
-uint32_t BdReadMsg(BD_HANDLE, BdMsg *) {
+uint32_t BdReadMsg(BD_HANDLE, BdMsg *msg) {
   host().db_calls.push_back("BdReadMsg");
-  return 1;
+  if (host().read_result == 0) *msg = host().read_message;
+  return host().read_result;
 }
 
 uint32_t BdWriteMsg(BD_HANDLE, BdMsg *) {
@@ -150,9 +172,13 @@ uint32_t BdWriteMsg(BD_HANDLE, BdMsg *) {
   return 1;
 }
 
-uint32_t BdFreeMsg(BD_HANDLE, BdMsg *, uint32_t, const char *) {
+uint32_t BdFreeMsg(BD_HANDLE, BdMsg *, uint32_t sent, const char *text) {
   host().db_calls.push_back("BdFreeMsg");
-  return 1;
+  host().free_calls.push_back({sent, text_of(text)});
+  if (host().free_results.empty()) return 0;
+  uint32_t result = host().free_results.front();
+  host().free_results.erase(host().free_results.begin());
+  return result;
 }
 
 uint32_t BdPing(BD_HANDLE) {
@@ -166,28 +192,58 @@ uint32_t BdActivityIndicator(BD_HANDLE, uint8_t direction) {
   return 0;
 }
 
-uint32_t CCA_hash_mem(CCA_CONTEXT ctx, const CCA_BUFFER *, CCA_BUFFER *) {
+uint32_t CCA_hash_mem(CCA_CONTEXT ctx, const CCA_BUFFER *data, CCA_BUFFER *digest) {
   host().crypto_handles.push_back(ctx);
-  return 1;
+  if (host().hash_fails) return 1;
+  std::string d =
+      zz::test::fake_digest(std::string(reinterpret_cast<const char *>(data->Data), data->Length));
+  digest->Data = static_cast<uint8_t *>(std::malloc(d.size()));
+  std::memcpy(digest->Data, d.data(), d.size());
+  digest->Length = static_cast<uint32_t>(d.size());
+  ++host().crypto_objects;
+  return 0;
 }
 void CCA_free(CCA_CONTEXT, void *block) {
+  if (block != nullptr) --host().crypto_objects;
   std::free(block);
 }
-uint32_t CCA_sender_signed_data(CCA_CONTEXT ctx, const CCA_BUFFER *, void **, uint32_t *) {
+uint32_t CCA_sender_signed_data(CCA_CONTEXT ctx, const CCA_BUFFER *sign, void **serial,
+                                uint32_t *signer_count) {
   host().crypto_handles.push_back(ctx);
-  return 1;
+  std::string verdict(reinterpret_cast<const char *>(sign->Data), sign->Length);
+  if (verdict == "NOSERIAL") return 1;
+  *serial = new std::string(verdict);
+  *signer_count = 1;
+  ++host().crypto_objects;
+  return 0;
 }
-void CCA_serial_free(CCA_CONTEXT, void *) {}
-uint32_t CCA_find_cert_by_serial(CCA_CONTEXT ctx, uint32_t, void *, void **, uint32_t,
+void CCA_serial_free(CCA_CONTEXT, void *serial) {
+  --host().crypto_objects;
+  delete static_cast<std::string *>(serial);
+}
+uint32_t CCA_find_cert_by_serial(CCA_CONTEXT ctx, uint32_t, void *serial, void **cert, uint32_t,
                                  const char *) {
   host().crypto_handles.push_back(ctx);
-  return 1;
+  const std::string &verdict = *static_cast<std::string *>(serial);
+  if (verdict == "NOCERT") return 1;
+  *cert = new std::string(verdict);
+  ++host().crypto_objects;
+  return 0;
 }
-void CCA_cert_free(CCA_CONTEXT, void *) {}
-uint32_t CCA_check_mem_sep(CCA_CONTEXT ctx, const CCA_BUFFER *, const CCA_BUFFER *, void *,
-                           CCA_CHECK *) {
+void CCA_cert_free(CCA_CONTEXT, void *cert) {
+  if (cert == nullptr) return;
+  --host().crypto_objects;
+  delete static_cast<std::string *>(cert);
+}
+uint32_t CCA_check_mem_sep(CCA_CONTEXT ctx, const CCA_BUFFER *, const CCA_BUFFER *, void *cert,
+                           CCA_CHECK *check) {
   host().crypto_handles.push_back(ctx);
-  return 1;
+  const std::string &verdict = *static_cast<std::string *>(cert);
+  if (verdict == "CHECKFAIL") return 1;
+  check->Status = verdict == "OK" ? 0 : verdict == "NOTCORRECT" ? 1 : verdict == "NOKEY" ? 2 : 7;
+  check->Cert = new std::string("second");
+  ++host().crypto_objects;
+  return 0;
 }
 uint32_t CCA_get_random(CCA_CONTEXT ctx, uint32_t length, uint8_t *out) {
   host().crypto_handles.push_back(ctx);

@@ -56,9 +56,24 @@ class TestHost {
   uint32_t bd_ping_result = 0;
   std::vector<uint8_t> activity_directions;
 
-  // Crypto library: the handles it was given and its random bytes.
+  // BdReadMsg answers read_result and copies read_message into OutMsg;
+  // BdFreeMsg answers free_results in turn (then 0) and records its calls.
+  uint32_t read_result = 1;
+  BdMsg read_message{};
+  std::vector<uint32_t> free_results;
+  struct FreeCall {
+    uint32_t sent;
+    std::string text;
+  };
+  std::vector<FreeCall> free_calls;
+
+  // Crypto library: the handles it was given and its random bytes. Digests
+  // are fake_digest of the data; a signature's own bytes choose its verdict:
+  // "OK" valid, "NOTCORRECT", "NOKEY", "OTHER", "NOSERIAL", "NOCERT", "CHECKFAIL".
   std::vector<CCA_CONTEXT> crypto_handles;
   uint32_t random_result = 0;
+  bool hash_fails = false;
+  int crypto_objects = 0;  // serials, certificates and digests not yet released
 
   // lookup - what OLM_Conf* find (nullptr when absent)
   const std::string *find_string(const std::string &key, const std::string &name) const;
