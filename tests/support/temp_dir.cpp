@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -76,6 +77,19 @@ std::map<std::string, std::string> tree(const std::string &root) {
 
 void make_dir(const std::string &path) {
   ::mkdir(path.c_str(), 0777);
+}
+
+std::vector<std::string> names_in(const std::string &dir) {
+  std::vector<std::string> names;
+  DIR *d = opendir(dir.c_str());
+  if (d == nullptr) return names;
+  while (struct dirent *entry = readdir(d)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 bool exists(const std::string &path) {

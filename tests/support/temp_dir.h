@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace zz::test {
 
@@ -29,6 +30,8 @@ void write_file(const std::string &path, const std::string &content);
 // appear as "relative/dir/" -> ""; TMP_ directory names read "TMP_*"
 std::map<std::string, std::string> tree(const std::string &root);
 void make_dir(const std::string &path);
+// names_in - the entries of one directory, sorted, without "." and ".."
+std::vector<std::string> names_in(const std::string &dir);
 std::string read_file(const std::string &path);
 bool exists(const std::string &path);
 

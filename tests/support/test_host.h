@@ -92,4 +92,9 @@ inline TestHost &host() {
   return TestHost::get();
 }
 
+// fake_digest - the 4-byte digest the test host's CCA_hash_mem gives
+std::string fake_digest(const std::string &data);
+// fake_digest_text - the same as the signature list writes it ("0A 1B 2C 3D")
+std::string fake_digest_text(const std::string &data);
+
 }  // namespace zz::test
