@@ -22,8 +22,8 @@ std::string list_of(const std::vector<Entry> &entries) {
   std::string out;
   for (const Entry &e : entries) {
     out += "Name-Signer:" + e.signer + "\r\nHash-Value:" + fake_digest_text(e.content) +
-           "\r\nName-Attachment:" + e.file + "\r\n" + e.extra + "Length-Sign:" +
-           std::to_string(e.sign.size()) + "\r\nSign:\r\n" + e.sign;
+           "\r\nName-Attachment:" + e.file + "\r\n" + e.extra +
+           "Length-Sign:" + std::to_string(e.sign.size()) + "\r\nSign:\r\n" + e.sign;
   }
   return out;
 }
@@ -44,8 +44,8 @@ class CheckSigned : public testing::Test {
                                   static_cast<uint32_t>(content.size()),
                                   const_cast<char *>(name.c_str()), nullptr, nullptr, nullptr});
     }
-    int32_t result = check_signed_files(handle_, entries.data(),
-                                        static_cast<uint32_t>(entries.size()), 1);
+    int32_t result =
+        check_signed_files(handle_, entries.data(), static_cast<uint32_t>(entries.size()), 1);
     EXPECT_EQ(host().crypto_objects, 0) << "vudo objects left unreleased";
     return result;
   }
@@ -62,19 +62,26 @@ TEST_F(CheckSigned, Verdicts) {
     Events events;
   } rows[] = {
       {"valid, names in other case", list_of({{"Clerk", "A.TXT", "alpha", "OK"}}), {}},
-      {"not correct", list_of({{"Clerk", "a.txt", "alpha", "NOTCORRECT"}}),
+      {"not correct",
+       list_of({{"Clerk", "a.txt", "alpha", "NOTCORRECT"}}),
        {{3, OXT_EV_SIGN_NOT_CORRECT, {}}, summary("Check.Status==CCD_NOT_CORRECT", f)}},
-      {"key not found", list_of({{"Clerk", "a.txt", "alpha", "NOKEY"}}),
+      {"key not found",
+       list_of({{"Clerk", "a.txt", "alpha", "NOKEY"}}),
        {{3, OXT_EV_SIGN_KEY_NOT_FOUND, {}}, summary("Check.Status==CCD_OKEY_NOT_FOUND", f)}},
-      {"other error", list_of({{"Clerk", "a.txt", "alpha", "OTHER"}}),
+      {"other error",
+       list_of({{"Clerk", "a.txt", "alpha", "OTHER"}}),
        {{3, OXT_EV_SIGN_OTHER_ERROR, {}}, summary("Check.Status==CCD_OTHER_ERRORS", f)}},
-      {"no serial", list_of({{"Clerk", "a.txt", "alpha", "NOSERIAL"}}),
+      {"no serial",
+       list_of({{"Clerk", "a.txt", "alpha", "NOSERIAL"}}),
        {{3, OXT_EV_SIGNED_DATA, {}}, summary("CCA_sender_signed_data", f)}},
-      {"no certificate", list_of({{"Clerk", "a.txt", "alpha", "NOCERT"}}),
+      {"no certificate",
+       list_of({{"Clerk", "a.txt", "alpha", "NOCERT"}}),
        {{3, OXT_EV_FIND_CERT, {}}, summary("CCA_find_cert_by_serial", f)}},
-      {"check call fails", list_of({{"Clerk", "a.txt", "alpha", "CHECKFAIL"}}),
+      {"check call fails",
+       list_of({{"Clerk", "a.txt", "alpha", "CHECKFAIL"}}),
        {{3, OXT_EV_CHECK_SIGN, {}}, summary("CCA_check_mem_sep", f)}},
-      {"other digest", list_of({{"Clerk", "a.txt", "changed", "OK"}}),
+      {"other digest",
+       list_of({{"Clerk", "a.txt", "changed", "OK"}}),
        {{3, OXT_EV_DIGEST_MISMATCH, {"a.txt"}}, summary("stricmp(hash_str, s[j].Hash)", f)}},
       {"loosely written",
        "\r\nName-Signer: Clerk \r\n\r\nHash-Value: " + fake_digest_text("alpha") +
@@ -102,9 +109,9 @@ TEST_F(CheckSigned, Verdicts) {
 TEST_F(CheckSigned, EveryFileNeedsItsEntry) {
   const std::string list = list_of({{"C", "b.txt", "beta", "OK"}, {"C", "a.txt", "alpha", "OK"}});
   EXPECT_EQ(check({{"a.txt", "alpha"}, {"b.txt", "beta"}}, list), 0);  // any order
-  EXPECT_EQ(check({{"a.txt", "alpha"}, {"b.txt", "beta"}},
-                  list_of({{"C", "a.txt", "alpha", "OK"}, {"D", "a.txt", "alpha", "OK"},
-                           {"C", "b.txt", "beta", "OK"}})),
+  EXPECT_EQ(check({{"a.txt", "alpha"}, {"b.txt", "beta"}}, list_of({{"C", "a.txt", "alpha", "OK"},
+                                                                    {"D", "a.txt", "alpha", "OK"},
+                                                                    {"C", "b.txt", "beta", "OK"}})),
             -1);  // only as many entries as files are read
   EXPECT_EQ(host().events.back(), summary("stricmp(hash_str, s[j].Hash)", "check_signed_files"));
   host().events.clear();
@@ -127,7 +134,8 @@ TEST_F(CheckSigned, ArchivesSignaturesUnderFreeNames) {
   host().set_dword(kHostKey, "ArchiveOutSort", 2);
   make_dir(archive.posix("202403"));
   write_file(archive.posix("202403/report.txt"), "already there");
-  const std::string list = list_of({{"Clerk", "report.txt", "r", "OK"}, {"A:B?", "x:y?.txt", "q", "OK"}});
+  const std::string list =
+      list_of({{"Clerk", "report.txt", "r", "OK"}, {"A:B?", "x:y?.txt", "q", "OK"}});
   EXPECT_EQ(check({{"report.txt", "r"}, {"x:y?.txt", "q"}}, list), 0);
   EXPECT_EQ(check({{"report.txt", "r"}, {"x:y?.txt", "q"}}, list), 0);
   EXPECT_EQ(tree(archive.path()),

@@ -34,8 +34,7 @@ TEST(GroupFiles, CountLimit) {
   for (const char *name : {"a", "b", "c", "d", "e"}) write_file(dir.posix(name), "x");
   GetFileCtx ctx{};
   AddressEntry to[] = {entry("SMTP", "a@x")};
-  ASSERT_EQ(group_files_to_subdir(&ctx, dir.path().c_str(), to, 1, "", limits(3, 100), "Subj"),
-            0);
+  ASSERT_EQ(group_files_to_subdir(&ctx, dir.path().c_str(), to, 1, "", limits(3, 100), "Subj"), 0);
   Tree files = tree(dir.path());
   int grouped = 0;
   for (const auto &[path, content] : files) {
@@ -71,8 +70,8 @@ TEST(GroupFiles, NothingToGroup) {
   write_file(dir.posix("other.doc"), "x");
   write_file(dir.posix("qmt-1-2-3.tmp"), "x");
   append_skip_node(&ctx, kSkipFile, (dir.path() + "\\SKIPPED.TXT").c_str());
-  EXPECT_EQ(
-      group_files_to_subdir(&ctx, dir.path().c_str(), nullptr, 0, "*.txt", limits(3, 3), "S"), 1);
+  EXPECT_EQ(group_files_to_subdir(&ctx, dir.path().c_str(), nullptr, 0, "*.txt", limits(3, 3), "S"),
+            1);
   EXPECT_EQ(group_files_to_subdir(&ctx, dir.path().c_str(), nullptr, 0, "", limits(0, 3), "S"), 1);
   EXPECT_EQ(tree(dir.path()).size(), 3u);  // no directory was left behind
   OXT_free_get_files(&ctx);
@@ -82,8 +81,12 @@ TEST(CreateDirForSendFile, SeparateAndGuaranteed) {
   TempDir dir;
   AddressEntry to[] = {entry("SMTP", "a@x"), entry("EX", "/o=b"), entry("NOTES", "c/d")};
   std::string data = "content";
-  FileEntry file{reinterpret_cast<uint8_t *>(data.data()), 7, const_cast<char *>("r.txt"),
-                 nullptr, nullptr, nullptr};
+  FileEntry file{reinterpret_cast<uint8_t *>(data.data()),
+                 7,
+                 const_cast<char *>("r.txt"),
+                 nullptr,
+                 nullptr,
+                 nullptr};
   ASSERT_EQ(create_dir_for_send_file(kSeparateSending, dir.path().c_str(), &file, 1, to, 3, 0, 0,
                                      "Report"),
             0);
@@ -100,8 +103,8 @@ TEST(CreateDirForSendFile, SeparateAndGuaranteed) {
 
   TempDir other;
   file.CopyPath = nullptr;
-  ASSERT_EQ(create_dir_for_send_file(kGuaranteedDelivery, other.path().c_str(), &file, 1, to, 1,
-                                     4, 30, ""),
+  ASSERT_EQ(create_dir_for_send_file(kGuaranteedDelivery, other.path().c_str(), &file, 1, to, 1, 4,
+                                     30, ""),
             0);
   EXPECT_EQ(tree(other.path())["TMP_*/olminfo.txt"],
             "RepeatNumber:4\r\nRepeatTimeout:30\r\nSubject: \r\nEmail:SMTP:a@x\r\n");
@@ -111,13 +114,12 @@ TEST(CreateDirForSendFile, SeparateAndGuaranteed) {
 TEST(CreateDirForSendFile, FailureLeavesNothingBehind) {
   TempDir dir;
   std::string data = "x";
-  FileEntry files[2] = {
-      {reinterpret_cast<uint8_t *>(data.data()), 1, const_cast<char *>("ok.txt"), nullptr, nullptr,
-       nullptr},
-      {reinterpret_cast<uint8_t *>(data.data()), 1, const_cast<char *>("sub/no.txt"), nullptr,
-       nullptr, nullptr}};
-  EXPECT_EQ(create_dir_for_send_file(kSeparateSending, dir.path().c_str(), files, 2, nullptr, 0,
-                                     0, 0, "S"),
+  FileEntry files[2] = {{reinterpret_cast<uint8_t *>(data.data()), 1, const_cast<char *>("ok.txt"),
+                         nullptr, nullptr, nullptr},
+                        {reinterpret_cast<uint8_t *>(data.data()), 1,
+                         const_cast<char *>("sub/no.txt"), nullptr, nullptr, nullptr}};
+  EXPECT_EQ(create_dir_for_send_file(kSeparateSending, dir.path().c_str(), files, 2, nullptr, 0, 0,
+                                     0, "S"),
             -1);
   EXPECT_TRUE(tree(dir.path()).empty());
   ASSERT_EQ(host().events.size(), 2u);

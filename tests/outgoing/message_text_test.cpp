@@ -91,8 +91,8 @@ TEST(TextBody, Code866DetectionAndLetters) {
       {"\x8F\xE0\xA8\xA2\xA5\xE2\xF0\xF1", true, "\xCF\xF0\xE8\xE2\xE5\xF2\xA8\xB8"},
       {"\xCF\xF0\xE8", false, ""},  // 1251 already
       {"plain ascii", false, ""},
-      {"\x80\xB8", false, ""},      // a 1251-only byte wins
-      {"\xA8\xE0", false, ""},      // 0xA8 alone is no sign of 866
+      {"\x80\xB8", false, ""},  // a 1251-only byte wins
+      {"\xA8\xE0", false, ""},  // 0xA8 alone is no sign of 866
   };
   for (const Row &row : rows) {
     std::string bytes = row.in;
