@@ -1,5 +1,6 @@
 // exports.cpp - the fifteen exports: thin wrappers that call the module's
 // C++ functions and turn any exception into the export's failure result.
+#include "completion/delete_files.h"
 #include "files/blocks.h"
 #include "frame/context.h"
 #include "frame/context_setup.h"
@@ -7,6 +8,7 @@
 #include "incoming/store_file.h"
 #include "outgoing/get_files.h"
 #include "outgoing/outgoing_record.h"
+#include "tickets/hash_store.h"
 #include "zozerez.h"
 
 using zz::guarded;
@@ -45,8 +47,10 @@ ZZ_EXPORT void OXT_free_get_files(GetFileCtx *ctx) {
   guarded_void([&] { zz::free_skip_list(ctx); });
 }
 
-ZZ_EXPORT int32_t OXT_delete_files(GetFileCtx *, OutgoingMessage *, uint32_t, const char *) {
-  return kFailedSigned;  // Completing a send is not built yet.
+ZZ_EXPORT int32_t OXT_delete_files(GetFileCtx *ctx, OutgoingMessage *msg, uint32_t status,
+                                   const char *hash) {
+  if (ctx == nullptr || msg == nullptr) return kFailedSigned;
+  return guarded(kFailedSigned, [&] { return zz::delete_files(ctx, msg, status, hash); });
 }
 
 ZZ_EXPORT int32_t OXT_store_file_ext(const IncomingMessage *msg) {
@@ -75,8 +79,8 @@ ZZ_EXPORT uint32_t OXT_store_bd_ping(GetFileCtx *ctx) {
   return guarded(kFailed, [&] { return zz::store_bd_ping(ctx); });
 }
 
-ZZ_EXPORT uint32_t OXT_ticket_hash(const char *) {
-  return kFailed;  // The ticket hash store is not built yet.
+ZZ_EXPORT uint32_t OXT_ticket_hash(const char *hash) {
+  return guarded(kFailed, [&] { return zz::ticket_hash(hash); });
 }
 
 ZZ_EXPORT uint32_t OXT_input_life_signal(GetFileCtx *ctx) {
