@@ -1,12 +1,14 @@
 // main.cpp - zozerez-gateway: the host program of the zozerez module.
 // Commands: config (print every setting the module reads), store (hand one
-// file to the module as an incoming message).
+// file to the module as an incoming message), collect (one outgoing cycle),
+// receipt (a delivery receipt arrived).
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "gateway/collect_command.h"
 #include "gateway/config_report.h"
 #include "gateway/console.h"
 #include "gateway/store_command.h"
@@ -19,6 +21,9 @@ void usage() {
       "commands:\n"
       "  config   print every setting the module reads, marking absent required ones\n"
       "  store    store FILE as an incoming message (zozerez-gateway store --help)\n"
+      "  collect  one outgoing cycle: print, complete and release every message\n"
+      "           [--status sent|failed|retry] [--hash TEXT]\n"
+      "  receipt  HASH: a receipt for a message sent with guaranteed delivery\n"
       "The store is FILE, else $RORIV_STORE, else /etc/zozerez/gateway.reg; the key is\n"
       "KEY, else $RORIV_KEY, else the first key of the store.\n",
       stderr);
@@ -48,8 +53,11 @@ bool parse(int argc, char **argv, Options *options) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc >= 2 && std::strcmp(argv[1], "store") == 0) {
-    return zz::gateway::run_store(std::vector<std::string>(argv + 2, argv + argc));
+  if (argc >= 2) {
+    const std::vector<std::string> rest(argv + 2, argv + argc);
+    if (std::strcmp(argv[1], "store") == 0) return zz::gateway::run_store(rest);
+    if (std::strcmp(argv[1], "collect") == 0) return zz::gateway::run_collect(rest);
+    if (std::strcmp(argv[1], "receipt") == 0) return zz::gateway::run_receipt(rest);
   }
   Options options;
   if (!parse(argc, argv, &options)) {
