@@ -29,10 +29,14 @@ bool parse_collect(const std::vector<std::string> &args, CollectOptions *o) {
     if (i + 1 >= args.size()) return false;
     const std::string &v = args[++i];
     if (a == "--status") {
-      if (v == "sent") o->status = 0;
-      else if (v == "failed") o->status = 2;
-      else if (v == "retry") o->status = 1;
-      else return false;
+      if (v == "sent")
+        o->status = 0;
+      else if (v == "failed")
+        o->status = 2;
+      else if (v == "retry")
+        o->status = 1;
+      else
+        return false;
     } else if (a == "--hash") {
       o->hash = v;
     } else if (a == "--config") {
@@ -46,7 +50,9 @@ bool parse_collect(const std::vector<std::string> &args, CollectOptions *o) {
   return true;
 }
 
-const char *or_none(const char *text) { return text != nullptr ? text : "(none)"; }
+const char *or_none(const char *text) {
+  return text != nullptr ? text : "(none)";
+}
 
 void print_message(int number, const OutgoingMessage &m, const std::string &hash) {
   std::cout << "message " << number << "\n";
@@ -106,7 +112,8 @@ int run_collect(const std::vector<std::string> &args) {
     OutgoingMessage msg{};
     const uint32_t got = OXT_get_files(&ctx, nullptr, &msg);
     if (got == 1) break;
-    const bool filled = msg.NumberFile != 0 || msg.InfoWorkPath != nullptr || msg.Subject != nullptr;
+    const bool filled =
+        msg.NumberFile != 0 || msg.InfoWorkPath != nullptr || msg.Subject != nullptr;
     if (got != 0 && !filled) {
       std::cout << "collection failed:\n";
       print_events(events, seen);
@@ -124,7 +131,10 @@ int run_collect(const std::vector<std::string> &args) {
       ok = false;
     }
     const int32_t done = OXT_delete_files(&ctx, &msg, status, hash.c_str());
-    std::cout << "  outcome: " << kOutcome[status == 2 ? 2 : status == 0 ? 0 : 1]
+    std::cout << "  outcome: "
+              << kOutcome[status == 2   ? 2
+                          : status == 0 ? 0
+                                        : 1]
               << (done == 0 ? "" : " (completion failed)") << "\n";
     if (done != 0) {
       print_events(events, seen);
