@@ -1,7 +1,7 @@
 // main.cpp - zozerez-gateway: the host program of the zozerez module.
 // Commands: config (print every setting the module reads), store (hand one
 // file to the module as an incoming message), collect (one outgoing cycle),
-// receipt (a delivery receipt arrived).
+// receipt (a delivery receipt arrived), run (the service loop).
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -11,6 +11,7 @@
 #include "gateway/collect_command.h"
 #include "gateway/config_report.h"
 #include "gateway/console.h"
+#include "gateway/run_command.h"
 #include "gateway/store_command.h"
 
 namespace {
@@ -24,6 +25,7 @@ void usage() {
       "  collect  one outgoing cycle: print, complete and release every message\n"
       "           [--status sent|failed|retry] [--hash TEXT]\n"
       "  receipt  HASH: a receipt for a message sent with guaranteed delivery\n"
+      "  run      the service loop: outbox and inbox Maildirs, receipts [--once] [--verbose]\n"
       "The store is FILE, else $RORIV_STORE, else /etc/zozerez/gateway.reg; the key is\n"
       "KEY, else $RORIV_KEY, else the first key of the store.\n",
       stderr);
@@ -58,6 +60,7 @@ int main(int argc, char **argv) {
     if (std::strcmp(argv[1], "store") == 0) return zz::gateway::run_store(rest);
     if (std::strcmp(argv[1], "collect") == 0) return zz::gateway::run_collect(rest);
     if (std::strcmp(argv[1], "receipt") == 0) return zz::gateway::run_receipt(rest);
+    if (std::strcmp(argv[1], "run") == 0) return zz::gateway::run_run(rest);
   }
   Options options;
   if (!parse(argc, argv, &options)) {

@@ -4,9 +4,6 @@
 // files that appeared under the rule and error directories.
 #include "gateway/store_command.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -15,6 +12,7 @@
 
 #include "gateway/console.h"
 #include "gateway/event_capture.h"
+#include "gateway/stored_files.h"
 #include "zozerez.h"
 #include "zozerez_host.h"
 
@@ -108,53 +106,6 @@ std::string container(const std::string &content,
   return out;
 }
 
-// Where stored files may appear: every input rule's directory and the error directory.
-std::vector<std::string> watched_directories() {
-  std::vector<std::string> dirs;
-  char key[2048];
-  if (NR_GetRegistryKeyString(key) != 0) return dirs;
-  char path[2048];
-  if (OLM_ConfGetPath(key, "SaveInErrorPath", path, "", 0) == 0) dirs.push_back(path);
-  const std::string list = std::string(key) + "\\InputFileRulez";
-  uint32_t count = 0;
-  OLM_ConfGetDWORDEx(list.c_str(), "InputRulezNum", &count, 0, 0);
-  for (uint32_t n = 0; n < count && n < 1000; ++n) {
-    const std::string rule = list + "\\" + std::to_string(n);
-    if (OLM_ConfGetPath(rule.c_str(), "Path", path, "", 0) == 0) dirs.push_back(path);
-  }
-  for (std::string &dir : dirs) {
-    for (char &c : dir) {
-      if (c == '\\') c = '/';
-    }
-  }
-  return dirs;
-}
-
-void list_files(const std::string &dir, int depth, std::set<std::string> *out) {
-  DIR *d = opendir(dir.c_str());
-  if (d == nullptr) return;
-  while (struct dirent *e = readdir(d)) {
-    std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    std::string path = dir + (dir.back() == '/' ? "" : "/") + name;
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode) && depth < 4) {
-      list_files(path, depth + 1, out);
-    } else if (S_ISREG(st.st_mode)) {
-      out->insert(path + "\t" + std::to_string(st.st_mtim.tv_sec) + "." +
-                  std::to_string(st.st_mtim.tv_nsec));
-    }
-  }
-  closedir(d);
-}
-
-std::set<std::string> snapshot(const std::vector<std::string> &dirs) {
-  std::set<std::string> files;
-  for (const std::string &dir : dirs) list_files(dir, 0, &files);
-  return files;
-}
-
 }  // namespace
 
 int run_store(const std::vector<std::string> &args) {
@@ -206,16 +157,13 @@ int run_store(const std::vector<std::string> &args) {
   msg.Recipients = recipients.empty() ? nullptr : recipients.data();
   msg.RecipientCount = static_cast<uint32_t>(recipients.size());
 
-  const std::vector<std::string> dirs = watched_directories();
+  const std::vector<std::string> dirs = storage_directories();
   const std::set<std::string> before = snapshot(dirs);
   EventCapture events;
   const int32_t result = OXT_store_file_ext(&msg);
-  for (const std::string &entry : snapshot(dirs)) {
-    if (before.count(entry) == 0) {
-      // Names on disk are the module's code page 1251 bytes.
-      std::cout << (result == 0 ? "stored: " : "kept: ") << utf8(entry.substr(0, entry.find('\t')))
-                << "\n";
-    }
+  for (const std::string &path : new_files(before, snapshot(dirs))) {
+    // Names on disk are the module's code page 1251 bytes.
+    std::cout << (result == 0 ? "stored: " : "kept: ") << utf8(path) << "\n";
   }
   if (result != 0) {
     std::cout << "not stored by the rules:\n";

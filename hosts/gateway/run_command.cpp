@@ -1,0 +1,409 @@
+// run_command.cpp - the service loop. Each round hands every outgoing
+// message to the Maildir outbox and completes it, then stores every message
+// waiting in the inbox by the input rules, answering with receipts and
+// closing guaranteed deliveries by the receipts that arrive. SIGTERM and
+// SIGINT end the loop after the message in hand.
+#include "gateway/run_command.h"
+
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+
+#include "gateway/console.h"
+#include "gateway/event_capture.h"
+#include "gateway/journal.h"
+#include "gateway/maildir.h"
+#include "gateway/message_hash.h"
+#include "gateway/mime.h"
+#include "gateway/stored_files.h"
+#include "zozerez.h"
+#include "zozerez_host.h"
+
+namespace zz::gateway {
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+
+void on_signal(int) {
+  g_stop = 1;
+}
+
+constexpr const char kNotice[] = "OLMNOTIF.TXT";
+// "Хэш-функция сообщения:" in code page 1251
+constexpr const char kDigestRu[] =
+    "\xD5\xFD\xF8-\xF4\xF3\xED\xEA\xF6\xE8\xFF \xF1\xEE\xEE\xE1\xF9\xE5\xED\xE8\xFF:";
+constexpr const char kDigestEn[] = "Message digest:";
+
+struct Settings {
+  std::string outbox, inbox;
+  uint32_t poll_seconds = 10;
+  bool send_receipts = false;
+  Address own{"SMTP", "zozerez@localhost"};
+};
+
+struct RunOptions {
+  bool once = false;
+  bool verbose = false;
+  std::string config, key;
+};
+
+void log(const std::string &line) {
+  char stamp[32];
+  std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
+  std::cout << stamp << " " << line << std::endl;
+}
+
+bool read_settings(Settings *s) {
+  char key[2048];
+  if (NR_GetRegistryKeyString(key) != 0) {
+    log("the host's key cannot be had from the store");
+    return false;
+  }
+  const std::string gw = std::string(key) + "\\Gateway";
+  char text[2048];
+  if (OLM_ConfGetPath(gw.c_str(), "Outbox", text, "", 0) != 0) {
+    log("setting \"Outbox\" is missing under " + utf8(gw));
+    return false;
+  }
+  s->outbox = text;
+  if (OLM_ConfGetPath(gw.c_str(), "Inbox", text, "", 0) != 0) {
+    log("setting \"Inbox\" is missing under " + utf8(gw));
+    return false;
+  }
+  s->inbox = text;
+  uint32_t poll = 0;
+  if (OLM_ConfGetDWORD(gw.c_str(), "PollSeconds", &poll, 0) == 0 && poll != 0) {
+    s->poll_seconds = poll;
+  }
+  s->send_receipts = OLM_ConfGetString(gw.c_str(), "SendReceipts", text, sizeof text, 0) == 0 &&
+                     std::strcmp(text, "+") == 0;
+  if (OLM_ConfGetString(gw.c_str(), "OwnAddress", text, sizeof text, 0) == 0 && *text != '\0') {
+    s->own.address = text;
+  }
+  return true;
+}
+
+std::string who(const std::vector<Address> &to) {
+  std::string out;
+  for (const Address &a : to) out += (out.empty() ? "" : ", ") + utf8(a.type + ":" + a.address);
+  return out.empty() ? "(nobody)" : out;
+}
+
+// digest_in_notice - the hash an "OLMNOTIF.TXT" receipt names
+std::string digest_in_notice(const std::string &text) {
+  std::string found;
+  for (const char *label : {kDigestEn, kDigestRu}) {
+    size_t at = 0;
+    while ((at = text.find(label, at)) != std::string::npos) {
+      if (at == 0 || text[at - 1] == '\n') break;
+      ++at;
+    }
+    if (at == std::string::npos) continue;
+    size_t start = at + std::strlen(label);
+    size_t end = text.find('\n', start);
+    std::string value =
+        text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    const char *trim = " \t:\r";
+    value.erase(0, value.find_first_not_of(trim));
+    value.erase(value.find_last_not_of(trim) + 1);
+    if (!value.empty()) found = value;  // the Russian line wins when both are there
+  }
+  return found;
+}
+
+class Gateway {
+ public:
+  Gateway(Settings settings, bool verbose)
+      : s_(std::move(settings)),
+        verbose_(verbose),
+        outbox_(s_.outbox),
+        inbox_(s_.inbox),
+        journal_(s_.outbox + "/.zozerez-journal"),
+        progress_(s_.inbox + "/.zozerez-progress") {}
+
+  bool start() {
+    std::string error;
+    if (!outbox_.create(&error) || !inbox_.create(&error)) {
+      log("cannot use the Maildir " + error);
+      return false;
+    }
+    if (OXT_init_get_files(&ctx_) != 0) {
+      log("the module could not start");
+      show_events(0, true);
+      return false;
+    }
+    recover();
+    return true;
+  }
+
+  void stop() { OXT_deinit_get_files(&ctx_); }
+
+  // round - one pass over outgoing and incoming messages; true when anything moved
+  bool round() {
+    bool busy = false;
+    OXT_output_life_signal(&ctx_);
+    while (!g_stop) {
+      const int sent = send_one();
+      if (sent < 0) break;
+      busy = true;
+    }
+    OXT_free_get_files(&ctx_);  // what was held back is offered again next round
+    OXT_input_life_signal(&ctx_);
+    for (const std::string &name : inbox_.waiting()) {
+      if (g_stop) break;
+      receive(name);
+      busy = true;
+    }
+    return busy;
+  }
+
+ private:
+  void show_events(size_t from, bool always = false) {
+    if (!verbose_ && !always) return;
+    for (size_t i = from; i < events_.lines().size(); ++i) log("  event " + events_.lines()[i]);
+  }
+
+  // recover - completes the message an interrupted run had in hand
+  void recover() {
+    OutgoingMessage msg{};
+    std::string tag;
+    if (!journal_.pending(&msg, &tag)) return;
+    const bool delivered = outbox_.holds(tag);
+    OXT_delete_files(&ctx_, &msg, delivered ? 0 : 1, tag.substr(0, tag.find('-')).c_str());
+    OXT_free_files(&msg);
+    journal_.clear();
+    log(std::string("completed the message interrupted by the last stop as ") +
+        (delivered ? "sent" : "not sent"));
+  }
+
+  // send_one - 1 a message went, 0 one was put back, -1 nothing more this round
+  int send_one() {
+    const size_t seen = events_.lines().size();
+    OutgoingMessage msg{};
+    const uint32_t got = OXT_get_files(&ctx_, nullptr, &msg);
+    if (got == 1) return -1;
+    const bool filled = msg.NumberFile != 0 || msg.InfoWorkPath != nullptr;
+    if (got != 0 && !filled) {
+      log("collecting outgoing messages failed");
+      show_events(seen, true);
+      OXT_free_files(&msg);
+      return -1;
+    }
+    const std::string hash = message_hash(msg);
+    const std::string tag = hash + "-" + std::to_string(getpid()) + "x" + std::to_string(++sent_);
+    uint32_t status = 1;
+    if (got != 0) {
+      log("a message from " + utf8(msg.SendDirPath != nullptr ? msg.SendDirPath : "?") +
+          " was refused by the module; put back");
+      show_events(seen, true);
+    } else {
+      status = deliver(msg, hash, tag);
+    }
+    OXT_delete_files(&ctx_, &msg, status, hash.c_str());
+    journal_.clear();
+    show_events(seen);
+    OXT_free_files(&msg);
+    return status == 0 ? 1 : 0;
+  }
+
+  uint32_t deliver(const OutgoingMessage &msg, const std::string &hash, const std::string &tag) {
+    const MailMessage m = from_outgoing(msg, s_.own, hash);
+    std::string bytes, error, name;
+    if (!build_message(m, &bytes, &error)) {
+      log("cannot build the message \"" + utf8(m.subject) + "\": " + error + "; failed for good");
+      return 2;
+    }
+    if (!journal_.begin(msg, tag)) log("warning: the journal cannot be written");
+    if (!outbox_.deliver(bytes, tag, &name, &error)) {
+      log("cannot deliver \"" + utf8(m.subject) + "\": " + error + "; kept for a later round");
+      return 1;
+    }
+    std::string files;
+    for (const Attachment &a : m.attachments) files += (files.empty() ? "" : ", ") + utf8(a.name);
+    log("sent \"" + utf8(m.subject) + "\" [" + files + "] from " + utf8(m.from.type) + ":" +
+        utf8(m.from.address) + " to " + who(m.to) + " as " + name);
+    return 0;
+  }
+
+  size_t resume_index(const std::string &name) {
+    std::ifstream in(progress_);
+    std::string stored;
+    size_t index = 0;
+    if (in >> stored >> index && stored == name) return index;
+    return 0;
+  }
+
+  void note_progress(const std::string &name, size_t next) {
+    const std::string tmp = progress_ + ".new";
+    std::ofstream(tmp, std::ios::trunc) << name << " " << next << "\n";
+    std::rename(tmp.c_str(), progress_.c_str());
+  }
+
+  void receive(const std::string &name) {
+    std::string bytes, error;
+    MailMessage m;
+    if (!inbox_.read(name, &bytes)) {
+      log("cannot read " + name + "; moved aside");
+      inbox_.finish(name, false);
+      return;
+    }
+    if (!parse_message(bytes, &m, &error)) {
+      log("moved aside " + name + ": " + error);
+      inbox_.finish(name, false);
+      return;
+    }
+    const bool receipt = (m.flags & kFlagReceipt) != 0;
+    if (receipt) close_by_receipt(m);
+    const bool stored = store_attachments(name, m);
+    inbox_.finish(name, stored);
+    std::remove(progress_.c_str());
+    if (!stored) log("moved aside " + name + ": an attachment could not be stored");
+    if (stored && !receipt && s_.send_receipts && !m.hash.empty()) answer_with_receipt(m);
+  }
+
+  void close_by_receipt(const MailMessage &m) {
+    for (const Attachment &a : m.attachments) {
+      if (strcasecmp(a.name.c_str(), kNotice) != 0) continue;
+      const std::string hash = digest_in_notice(a.data);
+      if (hash.empty()) continue;
+      const size_t seen = events_.lines().size();
+      if (OXT_ticket_hash(hash.c_str()) == 0) {
+        log("receipt for " + hash + " handled: its guaranteed delivery, if open here, is closed");
+      } else {
+        log("receipt for " + hash + " could not close everything");
+        show_events(seen, true);
+      }
+    }
+  }
+
+  bool store_attachments(const std::string &name, const MailMessage &m) {
+    std::vector<AddressEntry> recipients;
+    for (const Address &a : m.to) {
+      recipients.push_back(
+          {const_cast<char *>(a.type.c_str()), const_cast<char *>(a.address.c_str())});
+    }
+    const std::vector<std::string> dirs = storage_directories();
+    bool all = true;
+    for (size_t i = resume_index(name); i < m.attachments.size() && !g_stop; ++i) {
+      const Attachment &a = m.attachments[i];
+      IncomingMessage in{};
+      in.Data = reinterpret_cast<const uint8_t *>(a.data.data());
+      in.DataLength = static_cast<uint32_t>(a.data.size());
+      in.FileName = a.name.c_str();
+      in.SenderType = m.from.type.c_str();
+      in.SenderAddress = m.from.address.c_str();
+      // Whole messages are not signed or encrypted on this transport; the
+      // receipt mark is all that the module is told.
+      in.Flags = m.flags & kFlagReceipt;
+      in.Recipients = recipients.empty() ? nullptr : recipients.data();
+      in.RecipientCount = static_cast<uint32_t>(recipients.size());
+      const size_t seen = events_.lines().size();
+      const auto before = snapshot(dirs);
+      const int32_t result = OXT_store_file_ext(&in);
+      note_progress(name, i + 1);
+      std::string where;
+      for (const std::string &path : new_files(before, snapshot(dirs))) {
+        where += (where.empty() ? "" : ", ") + utf8(path);
+      }
+      if (result == 0) {
+        log("stored " + utf8(a.name) + " from " + utf8(m.from.address) + " as " + where);
+        show_events(seen);
+      } else {
+        all = false;
+        log("could not store " + utf8(a.name) + " from " + utf8(m.from.address) +
+            (where.empty() ? "" : "; kept as " + where));
+        show_events(seen, true);
+      }
+    }
+    return all;
+  }
+
+  void answer_with_receipt(const MailMessage &received) {
+    MailMessage r;
+    r.from = s_.own;
+    r.to = {received.from};
+    r.subject = "Receipt";
+    r.flags = kFlagReceipt;
+    r.attachments.push_back({kNotice, std::string(kDigestEn) + " " + received.hash + "\r\n"});
+    std::string bytes, error, name;
+    if (!build_message(r, &bytes, &error) || !outbox_.deliver(bytes, "", &name, &error)) {
+      log("cannot send a receipt for " + received.hash + ": " + error);
+      return;
+    }
+    log("receipt for " + received.hash + " sent to " + who(r.to));
+  }
+
+  Settings s_;
+  bool verbose_;
+  Maildir outbox_;
+  Maildir inbox_;
+  Journal journal_;
+  std::string progress_;
+  GetFileCtx ctx_{};
+  EventCapture events_;
+  unsigned sent_ = 0;
+};
+
+bool parse_run(const std::vector<std::string> &args, RunOptions *o) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--once") {
+      o->once = true;
+    } else if (args[i] == "--verbose") {
+      o->verbose = true;
+    } else if ((args[i] == "--config" || args[i] == "--key") && i + 1 < args.size()) {
+      (args[i] == "--config" ? o->config : o->key) = args[i + 1];
+      ++i;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// wait_for_next_round - the poll interval, cut short by a stop
+void wait_for_next_round(uint32_t seconds) {
+  for (uint32_t i = 0; i < seconds * 10 && !g_stop; ++i) {
+    struct timespec tenth = {0, 100000000L};
+    nanosleep(&tenth, nullptr);
+  }
+}
+
+}  // namespace
+
+int run_run(const std::vector<std::string> &args) {
+  RunOptions o;
+  if (!parse_run(args, &o)) {
+    std::fputs("usage: zozerez-gateway run [--once] [--verbose] [--config FILE] [--key KEY]\n",
+               stderr);
+    return 2;
+  }
+  if (!open_store(o.config, o.key)) return 1;
+  Settings settings;
+  if (!read_settings(&settings)) return 1;
+  struct sigaction action {};
+  action.sa_handler = on_signal;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  g_stop = 0;
+  mime_init();
+  Gateway gateway(settings, o.verbose);
+  if (!gateway.start()) return 1;
+  do {
+    gateway.round();
+    if (o.once || g_stop) break;
+    wait_for_next_round(settings.poll_seconds);
+  } while (!g_stop);
+  gateway.stop();
+  return 0;
+}
+
+}  // namespace zz::gateway

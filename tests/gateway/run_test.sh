@@ -1,0 +1,71 @@
+#!/bin/bash
+# run_test.sh - the real `zozerez-gateway run` on temporary trees with real
+# Maildirs: the loopback flow with receipts closing a guaranteed delivery,
+# hostile and malformed messages moved aside, and a kill in the middle of a
+# round followed by a restart that loses and duplicates nothing.
+set -u
+gateway="$1"
+template="$2"
+root=$(mktemp -d)
+trap '[ "$pid" -ne 0 ] && kill -9 $pid 2>/dev/null; rm -rf "$root"' EXIT
+pid=0
+fail() { echo "FAIL: $*"; exit 1; }
+mkdir -p "$root"/out/{plain,requests,separate,guaranteed} "$root"/in/{receipts,statements,all} \
+  "$root"/{in-errors,out-errors,state}
+sed "s|@ROOT@|$root|g" "$template" >"$root/gw.reg"
+run() { "$gateway" run --once --config "$root/gw.reg"; }
+
+# The loopback flow.
+echo "figures" >"$root/out/plain/report.txt"
+mkdir "$root/out/requests/r1"
+echo a >"$root/out/requests/r1/a.txt"
+printf 'Subject:Note\r\nEmail:SMTP:desk@x\r\nBody:\r\nfile it\r\n' >"$root/out/requests/r1/olminfo.txt"
+echo m >"$root/out/separate/minutes.doc"
+echo "<s/>" >"$root/out/guaranteed/st.xml"
+log=$(run; run; run) || fail "run failed: $log"
+[ -z "$(find "$root/out" -type f)" ] || fail "left to send: $(find "$root/out" -type f)"
+for f in all/report.txt all/a.txt all/minutes.doc all/minutes~1.doc; do
+  [ -f "$root/in/$f" ] || fail "not stored: $f"$'\n'"$log"
+done
+[ -n "$(find "$root/in/statements" -name 'st_*.xml')" ] || fail "statement not stored by date"
+[ "$(find "$root/in/receipts" -type f | wc -l)" -eq 5 ] || fail "five receipts expected"
+[ ! -e "$root/state/olmhash.dat" ] || fail "the guaranteed delivery was not closed"
+grep -q 'sent "File report.txt" \[report.txt\] from SMTP:branch@demo.example to SMTP:office@demo.example' \
+  <<<"$log" || fail "no readable send line: $log"
+grep -q 'stored report.txt from branch@demo.example as' <<<"$log" || fail "no store line"
+[ -z "$(find "$root/maildir/new" "$root/maildir/tmp" -type f)" ] || fail "Maildir not drained"
+
+# Hostile and malformed messages are moved aside; the loop goes on.
+inbox="$root/maildir/new"
+printf 'this is not mail' >"$inbox/1.garbage"
+printf 'From: a@b\r\nSubject: \xcf\xf0\xe8\r\nContent-Type: text/plain\r\n\r\nx\r\n' >"$inbox/2.8bit"
+printf 'From: a@b\r\nSubject: hi\r\nContent-Type: text/plain\r\n\r\nno attachment\r\n' >"$inbox/3.bare"
+for name in '../x' 'a:b?'; do
+  printf 'From: a@b\r\nSubject: t\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n--B\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment; filename="%s"\r\n\r\nx\r\n--B--\r\n' "$name" \
+    >"$inbox/4.$(echo "$name" | tr -c 'a-z' '_')"
+done
+printf 'From: a@b\r\nSubject: t\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n--B\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment; filename="cut.bin"\r\n\r\nxx' \
+  >"$inbox/5.truncated"
+log=$(run) || fail "run failed on bad input: $log"
+[ "$(ls "$root/maildir/failed" | wc -l)" -eq 6 ] || fail "six messages moved aside: $log"
+for reason in "not a MIME message" "without a charset" "no attachment" "not a plain file name" "truncated"; do
+  grep -q "$reason" <<<"$log" || fail "no log line with \"$reason\": $log"
+done
+[ -z "$(find "$root" -name x -o -name cut.bin)" ] || fail "a hostile file was written"
+
+# A kill in the middle of a round, then a restart: nothing lost or doubled.
+for i in $(seq 1 60); do echo "payload $i" >"$root/out/plain/f$i.dat"; done
+"$gateway" run --config "$root/gw.reg" >"$root/killed.log" 2>&1 &
+pid=$!
+sleep 0.3
+kill -9 $pid
+wait $pid 2>/dev/null
+pid=0
+log=$(run; run; run) || fail "restart failed: $log"
+[ -z "$(find "$root/out" -type f)" ] || fail "left after restart: $(find "$root/out" -type f)"
+for i in $(seq 1 60); do
+  [ "$(cat "$root/in/all/f$i.dat" 2>/dev/null)" = "payload $i" ] || fail "f$i.dat lost"
+done
+doubled=$(find "$root/in/all" -name 'f*~*' | wc -l)
+[ "$doubled" -eq 0 ] || fail "stored twice: $(find "$root/in/all" -name 'f*~*')"
+echo "run loop checked"
