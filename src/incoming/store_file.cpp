@@ -16,6 +16,7 @@
 #include "frame/events.h"
 #include "frame/seed.h"
 #include "host/settings.h"
+#include "incoming/rule_match.h"
 #include "incoming/target_path.h"
 #include "rules/input_rules.h"
 #include "rules/module_paths.h"
@@ -26,9 +27,6 @@ namespace zz {
 namespace {
 
 constexpr const char *kExport = "OXT_store_file_ext";
-constexpr const char kEverything[] = "\xC2\xF1\xE5";                       // Все
-constexpr const char kReceipt[] = "\xCA\xE2\xE8\xF2\xE0\xED\xF6\xE8\xFF";  // Квитанция
-constexpr size_t kSignatureNameLimit = 250;
 
 // Outcome of one rule for the message.
 enum class Outcome {
@@ -42,82 +40,26 @@ const char *text_or_empty(const char *text) {
   return text != nullptr ? text : "";
 }
 
-bool equal_ascii_ignoring_case(const char *a, const char *b) {
-  for (;; ++a, ++b) {
-    char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a + 32) : *a;
-    char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b + 32) : *b;
-    if (x != y) return false;
-    if (x == '\0') return true;
-  }
-}
-
-// address_matches - equality without regard to case, then the wildcard match
-bool address_matches(const char *mask, const char *address) {
-  return equal_ascii_ignoring_case(mask, address) ||
-         (is_mask(mask) && match_mask(mask, address) == 0);
-}
-
-bool sender_accepted(const InputRule &rule, const IncomingMessage &msg) {
-  return std::strcmp(rule.SenderMask, kEverything) == 0 ||
-         address_matches(rule.SenderMask, text_or_empty(msg.SenderAddress));
-}
-
 bool file_accepted(const InputRule &rule, const IncomingMessage &msg) {
   if (std::strcmp(rule.FileMask, kEverything) == 0) return true;
-  if (std::strcmp(rule.FileMask, kReceipt) == 0) return (msg.Flags & kFlagReceipt) != 0;
+  if (std::strcmp(rule.FileMask, kReceiptMask) == 0) return (msg.Flags & kFlagReceipt) != 0;
   return match_mask(rule.FileMask, text_or_empty(msg.FileName)) == 0;
 }
 
-bool recipients_accepted(const InputRule &rule, const IncomingMessage &msg) {
-  if (rule.RecipientMask[0] == '\0') return true;
-  if (msg.Recipients == nullptr) return false;
-  for (uint32_t i = 0; i < msg.RecipientCount; ++i) {
-    const char *address = msg.Recipients[i].Address;
-    if (address != nullptr && address_matches(rule.RecipientMask, address)) return true;
-  }
-  return false;
-}
-
 bool rule_takes(const InputRule &rule, const IncomingMessage &msg) {
-  return sender_accepted(rule, msg) && file_accepted(rule, msg) &&
-         kind_accepts(rule.Kind, msg.Flags) && recipients_accepted(rule, msg);
+  return sender_accepted(rule, msg.SenderAddress) && file_accepted(rule, msg) &&
+         kind_accepts(rule.Kind, msg.Flags) &&
+         recipients_accepted(rule, msg.Recipients, msg.RecipientCount);
 }
 
 bool is_protected(const IncomingMessage &msg) {
   return (msg.Flags & (kFlagSigned | kFlagEncrypted)) != 0;
 }
 
-// transformed_name - the first transform rule whose mask matches renames the file
-bool transformed_name(const char *received, char *name) {
-  std::memcpy(name, received, std::strlen(received) + 1);
-  uint32_t index = 0;
-  TransformRule transform;
-  for (;;) {
-    int32_t status = get_config_convert_param(&index, &transform);
-    if (status == kNoMoreRules) return true;
-    if (status == kRuleFailed) return false;
-    char result[kNameSize];
-    if (transform_name(transform.FileNameIn, received, transform.FileNameOut, result) == 0) {
-      std::memcpy(name, result, std::strlen(result) + 1);
-      return true;
-    }
-  }
-}
-
 bool write_or_report(const char *path, const void *data, uint32_t length) {
   if (write_to_file(path, data, length)) return true;
   host::report_event(kLevelDetail, OXT_EV_WRITE_FILE, path);
   return false;
-}
-
-// signature_file_name - "<target>.<signer>", cut to 250 characters, then ".sgn"
-std::string signature_file_name(const char *target, const char *signer) {
-  char clean[kLineSize];
-  std::memcpy(clean, signer, std::strlen(signer) + 1);
-  replace_invalid_chars(clean);
-  std::string name = std::string(target) + "." + clean;
-  if (name.size() > kSignatureNameLimit) name.resize(kSignatureNameLimit);
-  return name + ".sgn";
 }
 
 class RuleStore {
@@ -187,15 +129,7 @@ class RuleStore {
   }
 
   bool write_descriptor() {
-    char path[host::kTextSize];
-    std::memcpy(path, subdir_, std::strlen(subdir_) + 1);
-    append_text(path, "\\olminfo.txt");
-    char line[host::kTextSize * 2];
-    int n = std::snprintf(line, sizeof line, "%s:%s:%s\r\n", "From", text_or_empty(msg_.SenderType),
-                          text_or_empty(msg_.SenderAddress));
-    if (n < 0) n = 0;
-    if (static_cast<size_t>(n) >= sizeof line) n = sizeof line - 1;
-    return write_or_report(path, line, static_cast<uint32_t>(n));
+    return write_from_descriptor(subdir_, msg_.SenderType, msg_.SenderAddress);
   }
 
   const InputRule &rule_;
