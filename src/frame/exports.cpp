@@ -1,6 +1,7 @@
 // exports.cpp - the fifteen exports: thin wrappers that call the module's
 // C++ functions and turn any exception into the export's failure result.
 #include "completion/delete_files.h"
+#include "database/store_bd.h"
 #include "files/blocks.h"
 #include "frame/context.h"
 #include "frame/context_setup.h"
@@ -62,16 +63,19 @@ ZZ_EXPORT uint32_t OXT_is_bd(GetFileCtx *ctx) {
   return ctx != nullptr && ctx->BdMode != 0 ? 1 : 0;
 }
 
-ZZ_EXPORT uint32_t OXT_store_bd_init(GetFileCtx *, CCA_CONTEXT *) {
-  return kFailed;  // Database storage is not built yet.
+ZZ_EXPORT uint32_t OXT_store_bd_init(GetFileCtx *ctx, CCA_CONTEXT *crypto) {
+  if (ctx == nullptr) return kFailed;
+  return guarded(kFailed, [&] { return zz::store_bd_init(ctx, crypto); });
 }
 
-ZZ_EXPORT uint32_t OXT_store_bd_add(GetFileCtx *, CCA_CONTEXT *, const BdPart *) {
-  return kFailed;  // Database storage is not built yet.
+ZZ_EXPORT uint32_t OXT_store_bd_add(GetFileCtx *ctx, CCA_CONTEXT *crypto, const BdPart *part) {
+  if (ctx == nullptr || part == nullptr) return kFailed;
+  return guarded(kFailed, [&] { return zz::store_bd_add(ctx, crypto, part); });
 }
 
-ZZ_EXPORT uint32_t OXT_store_bd_flush(GetFileCtx *) {
-  return kFailed;  // Database storage is not built yet.
+ZZ_EXPORT uint32_t OXT_store_bd_flush(GetFileCtx *ctx) {
+  if (ctx == nullptr) return kFailed;
+  return guarded(kFailed, [&] { return zz::store_bd_flush(ctx); });
 }
 
 ZZ_EXPORT uint32_t OXT_store_bd_ping(GetFileCtx *ctx) {

@@ -11,7 +11,7 @@
 
 namespace zz {
 
-extern const char kEverything[];  // "Все"
+extern const char kEverything[];   // "Все"
 extern const char kReceiptMask[];  // "Квитанция"
 
 // sender_accepted - "Все", the address itself (ASCII case ignored), or a matching mask

@@ -167,9 +167,44 @@ uint32_t BdReadMsg(BD_HANDLE, BdMsg *msg) {
   return host().read_result;
 }
 
-uint32_t BdWriteMsg(BD_HANDLE, BdMsg *) {
+uint32_t BdWriteMsg(BD_HANDLE, BdMsg *msg) {
   host().db_calls.push_back("BdWriteMsg");
-  return 1;
+  if (!host().write_results.empty()) {
+    uint32_t result = host().write_results.front();
+    host().write_results.erase(host().write_results.begin());
+    if (result != 0) return result;
+  }
+  zz::test::TestHost::WrittenMessage w;
+  auto bytes = [](const uint8_t *data, uint32_t length) {
+    return data == nullptr ? std::string()
+                           : std::string(reinterpret_cast<const char *>(data), length);
+  };
+  w.guid = text_of(msg->MsgGuid);
+  w.subject = text_of(msg->Subject);
+  w.body = bytes(msg->Body, msg->BodyLength);
+  w.sender = text_of(msg->SenderType) + ":" + text_of(msg->SenderAddress);
+  w.digest = bytes(msg->Digest, msg->DigestLength);
+  w.dir = text_of(msg->MsgDir);
+  w.flags = msg->Flags;
+  w.part6 = msg->Part6Value;
+  w.part7 = msg->Part7Value;
+  for (uint32_t i = 0; i < msg->RecipientCount; ++i) {
+    w.recipients.push_back(text_of(msg->Recipients[i].Type) + ":" +
+                           text_of(msg->Recipients[i].Address));
+  }
+  for (uint32_t i = 0; i < msg->AttachmentCount; ++i) {
+    const BdAttachment &a = msg->Attachments[i];
+    std::string entry = text_of(a.Name) + "|" + text_of(a.FilePath) + "|";
+    for (uint32_t s = 0; s < a.SignCount; ++s) {
+      const BdSign &g = a.Signs[s];
+      entry += text_of(g.SignerName) + "," + text_of(g.SignerType) + "," +
+               text_of(g.SignerAddress) + "," + text_of(g.SignFileName) + "," +
+               text_of(g.SignFilePath) + ";";
+    }
+    w.attachments.push_back(entry);
+  }
+  host().written.push_back(w);
+  return 0;
 }
 
 uint32_t BdFreeMsg(BD_HANDLE, BdMsg *, uint32_t sent, const char *text) {

@@ -61,6 +61,17 @@ class TestHost {
   uint32_t read_result = 1;
   BdMsg read_message{};
   std::vector<uint32_t> free_results;
+  // BdWriteMsg answers write_results in turn (then 0) and keeps what it was given.
+  std::vector<uint32_t> write_results;
+  struct WrittenMessage {
+    std::string guid, subject, body, sender, digest, dir;
+    uint32_t flags = 0;
+    uint64_t part6 = 0, part7 = 0;
+    std::vector<std::string> recipients;  // "type:address"
+    std::vector<std::string>
+        attachments;  // "name|path|signs" with signs "name,type,address,file,path;"
+  };
+  std::vector<WrittenMessage> written;
   struct FreeCall {
     uint32_t sent;
     std::string text;
