@@ -17,6 +17,7 @@
 #include "incoming/target_path.h"
 #include "outgoing/message_text.h"
 #include "platform/os.h"
+#include "text/compare.h"
 #include "text/header_record.h"
 #include "text/masks.h"
 
@@ -26,15 +27,6 @@ namespace {
 constexpr const char *kCheck = "check_signed_files";
 constexpr const char *kParse = "create_sign_struct";
 constexpr uint32_t kLongestDigest = 85;  // three characters a byte in 256
-
-bool equal_ascii_ignoring_case(const char *a, const char *b) {
-  for (;; ++a, ++b) {
-    char x = *a >= 'a' && *a <= 'z' ? static_cast<char>(*a - 32) : *a;
-    char y = *b >= 'a' && *b <= 'z' ? static_cast<char>(*b - 32) : *b;
-    if (x != y) return false;
-    if (x == '\0') return true;
-  }
-}
 
 bool missing_key(const char *key, const char *step) {
   report_failure(OXT_EV_SIGN_LIST_FIELD, step, kParse, key);

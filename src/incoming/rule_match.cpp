@@ -7,6 +7,7 @@
 #include "files/file_io.h"
 #include "frame/events.h"
 #include "incoming/target_path.h"
+#include "text/compare.h"
 #include "text/header_text.h"
 #include "text/masks.h"
 
@@ -18,15 +19,6 @@ const char kReceiptMask[] = "\xCA\xE2\xE8\xF2\xE0\xED\xF6\xE8\xFF";
 namespace {
 
 constexpr size_t kSignatureNameLimit = 250;
-
-bool equal_ascii_ignoring_case(const char *a, const char *b) {
-  for (;; ++a, ++b) {
-    char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a + 32) : *a;
-    char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b + 32) : *b;
-    if (x != y) return false;
-    if (x == '\0') return true;
-  }
-}
 
 bool address_matches(const char *mask, const char *address) {
   return equal_ascii_ignoring_case(mask, address) ||

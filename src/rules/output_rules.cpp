@@ -9,6 +9,7 @@
 
 #include "files/blocks.h"
 #include "frame/events.h"
+#include "text/compare.h"
 #include "text/header_text.h"
 
 namespace zz {
@@ -42,15 +43,6 @@ bool read_count(const std::string &key, const char *name, const char *check, uin
   }
   *out = number;
   return true;
-}
-
-bool equal_ignoring_ascii_case(const char *a, const char *b) {
-  for (;; ++a, ++b) {
-    char x = *a >= 'a' && *a <= 'z' ? static_cast<char>(*a - 32) : *a;
-    char y = *b >= 'a' && *b <= 'z' ? static_cast<char>(*b - 32) : *b;
-    if (x != y) return false;
-    if (x == '\0') return true;
-  }
 }
 
 bool read_options(const std::string &key, SendOptions *o) {
@@ -127,8 +119,8 @@ uint32_t make_rule_address(const char *value, AddressEntry *entry) {
     std::snprintf(address, sizeof address, "%s", value);
   }
   trim(address);
-  const char *kind = equal_ignoring_ascii_case(type, "EX")      ? "EX"
-                     : equal_ignoring_ascii_case(type, "NOTES") ? "NOTES"
+  const char *kind = equal_ascii_ignoring_case(type, "EX")      ? "EX"
+                     : equal_ascii_ignoring_case(type, "NOTES") ? "NOTES"
                                                                 : "SMTP";
   *entry = AddressEntry{};
   if (create_string(&entry->Type, kind) != kOk) return kFailed;

@@ -16,20 +16,12 @@
 #include "host/crypto.h"
 #include "host/settings.h"
 #include "platform/os.h"
+#include "text/compare.h"
 
 namespace zz {
 namespace {
 
 std::atomic<uint32_t> g_sequence{0};
-
-bool equal_ascii_ignoring_case(const char *a, const char *b, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
-    char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
-    char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 32) : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
 
 void append_bounded(char *buffer, const char *text) {
   size_t have = std::strlen(buffer);

@@ -16,19 +16,10 @@
 #include "host/settings.h"
 #include "platform/os.h"
 #include "rules/module_paths.h"
+#include "text/compare.h"
 
 namespace zz {
 namespace {
-
-bool equal_ascii_ignoring_case(const char *a, const char *b, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
-    char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
-    char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 32) : b[i];
-    if (x != y) return false;
-    if (x == '\0') return true;
-  }
-  return true;
-}
 
 // normalised_lines - every readable line normalised with CR LF, empty ones
 // and those `drop` refuses left out; an unreadable rest is kept as it is

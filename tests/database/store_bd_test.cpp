@@ -224,9 +224,9 @@ TEST_F(StoreBd, DovCabMessagesStayOutOfTheDatabase) {
 
 TEST_F(StoreBd, FilingIntoDirectoriesByTheRules) {
   TempDir a, b, r;
-  InputRuleSpec docs{a.path(), kEverything, "*.doc", 7, "", true, true, true, true};
-  InputRuleSpec all{b.path()};
-  InputRuleSpec receipts{r.path(), kEverything, kReceipt};
+  InputRuleConfig docs{a.path(), kEverything, "*.doc", 7, "", true, true, true, true};
+  InputRuleConfig all{b.path()};
+  InputRuleConfig receipts{r.path(), kEverything, kReceipt};
   set_input_rules({receipts, docs, all});
   ASSERT_EQ(OXT_store_bd_init(&ctx_, &crypto_), 0u);
   BdPart p{};

@@ -83,7 +83,7 @@ TEST_F(StoreFile, RuleWalks) {
   const std::string f = "OXT_store_file_ext";
   struct Row {
     const char *name;
-    std::vector<InputRuleSpec> rules;
+    std::vector<InputRuleConfig> rules;
     Message message;
     int32_t result;
     std::function<Events(StoreFile &)> events;
@@ -195,7 +195,7 @@ TEST_F(StoreFile, RuleWalks) {
     host().reset();
     host().set_dword(kHostKey, "InputFileRulezFlags", 0);
     fresh_tree();
-    for (InputRuleSpec &rule : row.rules) {
+    for (InputRuleConfig &rule : row.rules) {
       rule.path = at(rule.path);
       if (rule.path != at("missing")) make_dir(rule.path);
     }
@@ -205,7 +205,7 @@ TEST_F(StoreFile, RuleWalks) {
     EXPECT_EQ(host().events, row.events(*this)) << row.name;
     Tree files = tree(dir_->path());
     files.erase("errors/");
-    for (const InputRuleSpec &rule : row.rules) {
+    for (const InputRuleConfig &rule : row.rules) {
       files.erase(rule.path.substr(dir_->path().size() + 1) + "/");
     }
     EXPECT_EQ(files, row.files) << row.name;

@@ -98,9 +98,9 @@ TEST_F(GetFiles, RulesTakeTurns) {
 }
 
 TEST_F(GetFiles, LooseFileMessage) {
-  OutputRuleSpec rule{rule_dir("out"), {"SMTP:to@x", "EX:/o=b"},
-                      2 | 0x20000 | 4, "Sent <#%.#>",
-                      "*.txt",         "ex:sender"};
+  OutputRuleConfig rule{rule_dir("out"), {"SMTP:to@x", "EX:/o=b"},
+                        2 | 0x20000 | 4, "Sent <#%.#>",
+                        "*.txt",         "ex:sender"};
   set_output_rules({rule});
   write_file(at("out/a.doc"), "not matched");
   write_file(at("out/held.txt"), "held back");
@@ -146,7 +146,7 @@ TEST_F(GetFiles, TextBodies) {
     host().reset();
     SetUp();
     TempDir dir;
-    OutputRuleSpec rule{dir.path(), {"a@x"}};
+    OutputRuleConfig rule{dir.path(), {"a@x"}};
     rule.strings["SendTextInBody"] = "+";
     if (row.convert) rule.strings["transform866to1251"] = "+";
     set_output_rules({rule});
@@ -202,7 +202,7 @@ TEST_F(GetFiles, DescriptorFallbacksToTheRule) {
 }
 
 TEST_F(GetFiles, SeparateSendingTurnsALooseFileIntoASendDirectory) {
-  OutputRuleSpec rule{rule_dir("out"), {"SMTP:a@x", "SMTP:b@x", "SMTP:c@x"}, 4, "S"};
+  OutputRuleConfig rule{rule_dir("out"), {"SMTP:a@x", "SMTP:b@x", "SMTP:c@x"}, 4, "S"};
   rule.strings["SendSeparately"] = "+";
   set_output_rules({rule});
   write_file(at("out/r.txt"), "content");
@@ -219,7 +219,7 @@ TEST_F(GetFiles, SeparateSendingTurnsALooseFileIntoASendDirectory) {
 }
 
 TEST_F(GetFiles, GuaranteedDeliveryNeedsExactlyOneAddress) {
-  OutputRuleSpec rule{rule_dir("out"), {"SMTP:a@x", "SMTP:b@x"}, 4, "S"};
+  OutputRuleConfig rule{rule_dir("out"), {"SMTP:a@x", "SMTP:b@x"}, 4, "S"};
   rule.strings = {{"GarantedDelivery", "+"}, {"IterationNum", "3"}, {"TimeInterval", "10"}};
   set_output_rules({rule});
   write_file(at("out/r.txt"), "content");

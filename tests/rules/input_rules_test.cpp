@@ -40,7 +40,7 @@ TEST_F(InputRules, ReadsEveryValueOfARule) {
 TEST_F(InputRules, OptionalValuesAndTheirDefaults) {
   struct Row {
     const char *name;
-    InputRuleSpec spec;
+    InputRuleConfig rule;
     const char *sender;
     uint32_t detached;
     char grouping;
@@ -71,7 +71,7 @@ TEST_F(InputRules, OptionalValuesAndTheirDefaults) {
   };
   for (const Row &row : rows) {
     host().reset();
-    set_input_rules({row.spec});
+    set_input_rules({row.rule});
     host().set_string(input_rule_key(0), "ContinueProcessRulez", "++");
     uint32_t index = 0;
     ASSERT_EQ(read(&index), kRuleRead) << row.name;

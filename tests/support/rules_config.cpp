@@ -11,11 +11,11 @@ std::string input_rule_key(int n) {
   return std::string(kHostKey) + "\\InputFileRulez\\" + std::to_string(n);
 }
 
-void set_input_rules(const std::vector<InputRuleSpec> &rules) {
+void set_input_rules(const std::vector<InputRuleConfig> &rules) {
   host().set_dword(std::string(kHostKey) + "\\InputFileRulez", "InputRulezNum",
                    static_cast<uint32_t>(rules.size()));
   for (size_t i = 0; i < rules.size(); ++i) {
-    const InputRuleSpec &r = rules[i];
+    const InputRuleConfig &r = rules[i];
     const std::string key = input_rule_key(static_cast<int>(i));
     host().set_string(key, "Path", r.path);
     host().set_string(key, "Email", r.email);
@@ -35,11 +35,11 @@ std::string output_rule_key(int n) {
   return std::string(kHostKey) + "\\OutputFileRulez\\" + std::to_string(n);
 }
 
-void set_output_rules(const std::vector<OutputRuleSpec> &rules) {
+void set_output_rules(const std::vector<OutputRuleConfig> &rules) {
   host().set_dword(std::string(kHostKey) + "\\OutputFileRulez", "OutputRulezNum",
                    static_cast<uint32_t>(rules.size()));
   for (size_t i = 0; i < rules.size(); ++i) {
-    const OutputRuleSpec &r = rules[i];
+    const OutputRuleConfig &r = rules[i];
     const std::string key = output_rule_key(static_cast<int>(i));
     host().set_string(key, "Path", r.path);
     host().set_string(key, "DefaultSubject", r.subject);

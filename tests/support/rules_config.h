@@ -16,7 +16,7 @@ extern const char kHostKey[];
 extern const char kEverything[];  // "Все"
 extern const char kReceipt[];     // "Квитанция"
 
-struct InputRuleSpec {
+struct InputRuleConfig {
   std::string path;
   std::string email = kEverything;
   std::string file_mask = kEverything;
@@ -30,9 +30,9 @@ struct InputRuleSpec {
   std::optional<uint32_t> use_rule;
 };
 
-void set_input_rules(const std::vector<InputRuleSpec> &rules);
+void set_input_rules(const std::vector<InputRuleConfig> &rules);
 
-struct OutputRuleSpec {
+struct OutputRuleConfig {
   std::string path;
   std::vector<std::string> emails;  // the EmailList values
   uint32_t type = 4;
@@ -43,7 +43,7 @@ struct OutputRuleSpec {
   std::optional<uint32_t> use_rule;
 };
 
-void set_output_rules(const std::vector<OutputRuleSpec> &rules);
+void set_output_rules(const std::vector<OutputRuleConfig> &rules);
 std::string output_rule_key(int n);
 void set_transform_rules(const std::vector<std::pair<std::string, std::string>> &rules);
 std::string input_rule_key(int n);
