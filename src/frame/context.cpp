@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "files/blocks.h"
+#include "frame/events.h"
 #include "text/compare.h"
 
 namespace zz {
@@ -11,9 +12,11 @@ namespace zz {
 uint32_t append_skip_node(GetFileCtx *ctx, uint32_t kind, const char *path) {
   SkipNode **tail = &ctx->SkipList;
   while (*tail != nullptr) tail = &(*tail)->Next;
-  void *block = nullptr;
-  if (create_memory(&block, sizeof(SkipNode)) != kOk) return kFailed;
-  auto *node = static_cast<SkipNode *>(block);
+  auto *node = static_cast<SkipNode *>(std::calloc(1, sizeof(SkipNode) + kSpareBytes));
+  if (node == nullptr) {
+    report_failure(OXT_EV_NO_MEMORY, "malloc", "create_data");
+    return kFailed;
+  }
   *tail = node;
   if (create_string(&node->Path, path) != kOk) return kFailed;
   node->Kind = kind;
