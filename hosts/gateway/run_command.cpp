@@ -120,6 +120,13 @@ std::string digest_in_notice(const std::string &text) {
   return found;
 }
 
+// picked_up_at - the send directory, or the loose file, a message came from
+std::string picked_up_at(const OutgoingMessage &msg) {
+  if (msg.SendDirPath != nullptr) return msg.SendDirPath;
+  if (msg.NumberFile != 0 && msg.File[0].PickupPath != nullptr) return msg.File[0].PickupPath;
+  return "the message database";
+}
+
 class Gateway {
  public:
   Gateway(Settings settings, bool verbose)
@@ -230,7 +237,8 @@ class Gateway {
     std::string files;
     for (const Attachment &a : m.attachments) files += (files.empty() ? "" : ", ") + utf8(a.name);
     log("sent \"" + utf8(m.subject) + "\" [" + files + "] from " + utf8(m.from.type) + ":" +
-        utf8(m.from.address) + " to " + who(m.to) + " as " + name);
+        utf8(m.from.address) + " to " + who(m.to) + " as " + name + " (picked up at " +
+        utf8(picked_up_at(msg)) + ")");
     return 0;
   }
 
