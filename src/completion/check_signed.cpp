@@ -26,7 +26,6 @@ namespace {
 
 constexpr const char *kCheck = "check_signed_files";
 constexpr const char *kParse = "create_sign_struct";
-constexpr uint32_t kLongestDigest = 85;  // three characters a byte in 256
 
 bool missing_key(const char *key, const char *step) {
   report_failure(OXT_EV_SIGN_LIST_FIELD, step, kParse, key);
@@ -193,16 +192,8 @@ bool report_verdict(host::SignVerdict verdict) {
 
 bool check_file(CCA_CONTEXT crypto, const FileEntry &file, const SignStruct *entries,
                 uint32_t count, uint32_t mode, const Archive &archive) {
-  char hash[3 * kLongestDigest + 1];
-  {
-    host::Digest digest(crypto);
-    if (!digest.compute(file.Data, file.Length)) {
-      report_failure(OXT_EV_HASH_MEM, "CCA_hash_mem", kCheck);
-      return false;
-    }
-    const uint32_t bytes = digest.length() < kLongestDigest ? digest.length() : kLongestDigest;
-    digest_to_text(digest.data(), bytes, hash);
-  }
+  char hash[kHashTextSize];
+  if (!hash_text(crypto, file.Data, file.Length, hash, kCheck)) return false;
   const char *name = file.Name != nullptr ? file.Name : "";
   const SignStruct *entry = matching_entry(entries, count, name, hash);
   if (entry == nullptr) {

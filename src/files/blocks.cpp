@@ -42,6 +42,17 @@ uint32_t create_data(void **out, const void *data, size_t length) {
   return kOk;
 }
 
+uint32_t make_address_entry(AddressEntry *entry, const char *type, const char *address) {
+  *entry = AddressEntry{};
+  if (create_string(&entry->Type, type) != kOk) return kFailed;
+  if (create_string(&entry->Address, address) != kOk) {
+    std::free(entry->Type);
+    entry->Type = nullptr;
+    return kFailed;
+  }
+  return kOk;
+}
+
 void free_pairs(AddressEntry *entries, uint32_t count) {
   if (entries == nullptr) return;
   for (uint32_t i = 0; i < count; ++i) {

@@ -28,6 +28,8 @@ uint32_t create_string(char **out, const char *text);
 // create_data - a copy of `length` bytes (spare bytes unset); 0 / 0xFFFFFFFF
 uint32_t create_data(void **out, const void *data, size_t length);
 
+// make_address_entry - an entry owning copies of both texts; 0, or 0xFFFFFFFF with the entry empty
+uint32_t make_address_entry(AddressEntry *entry, const char *type, const char *address);
 // free_pairs - each entry's address, then its type, then the array
 void free_pairs(AddressEntry *entries, uint32_t count);
 // free_file_entries - each entry's data and four texts, then the array

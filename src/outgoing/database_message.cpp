@@ -21,7 +21,6 @@ namespace {
 
 constexpr const char *kExport = "OXT_get_files";
 constexpr size_t kListLine = 4096;
-constexpr uint32_t kLongestDigest = 85;
 
 bool copy_text(char **out, const char *text) {
   return create_string(out, text) == kOk;
@@ -67,16 +66,8 @@ bool copy_recipients(const BdMsg &in, OutgoingMessage *msg) {
 // append_signatures - the entries of one attachment's signatures
 bool append_signatures(CCA_CONTEXT crypto, const BdAttachment &a, const FileEntry &file,
                        WriteBuffer *list) {
-  char hash[3 * kLongestDigest + 1];
-  {
-    host::Digest digest(crypto);
-    if (!digest.compute(file.Data, file.Length)) {
-      report_failure(OXT_EV_HASH_MEM, "CCA_hash_mem", kExport);
-      return false;
-    }
-    const uint32_t bytes = digest.length() < kLongestDigest ? digest.length() : kLongestDigest;
-    digest_to_text(digest.data(), bytes, hash);
-  }
+  char hash[kHashTextSize];
+  if (!hash_text(crypto, file.Data, file.Length, hash, kExport)) return false;
   for (uint32_t s = 0; s < a.SignCount && a.Signs != nullptr; ++s) {
     const BdSign &sign = a.Signs[s];
     if (!append_line(list, "Name-Signer", sign.SignerName) ||

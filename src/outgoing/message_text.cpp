@@ -8,6 +8,7 @@
 
 #include "files/blocks.h"
 #include "frame/events.h"
+#include "host/crypto.h"
 #include "text/header_text.h"
 #include "text/masks.h"
 
@@ -74,6 +75,18 @@ void digest_to_text(const uint8_t *digest, uint32_t length, char *out) {
     p += 3;
   }
   trim(out);
+}
+
+bool hash_text(CCA_CONTEXT crypto, const uint8_t *data, uint32_t length, char *out,
+               const char *function) {
+  host::Digest digest(crypto);
+  if (!digest.compute(data, length)) {
+    report_failure(OXT_EV_HASH_MEM, "CCA_hash_mem", function);
+    return false;
+  }
+  const uint32_t bytes = digest.length() < kLongestDigest ? digest.length() : kLongestDigest;
+  digest_to_text(digest.data(), bytes, out);
+  return true;
 }
 
 uint32_t replace_mask_on_str(char **subject, const char *file_name) {

@@ -5,7 +5,10 @@
 // the last ".").
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "zozerez.h"
 
 namespace zz {
 
@@ -23,6 +26,14 @@ void free_write_buffer(WriteBuffer *buffer);
 
 // digest_to_text - "0A 1B FF": three characters per byte in `out`
 void digest_to_text(const uint8_t *digest, uint32_t length, char *out);
+
+constexpr uint32_t kLongestDigest = 85;  // three characters a byte in 256
+constexpr size_t kHashTextSize = 3 * kLongestDigest + 1;
+
+// hash_text - CCA_hash_mem of the bytes as its text (kHashTextSize); false
+// after reporting 0xE009000C for `function`
+bool hash_text(CCA_CONTEXT crypto, const uint8_t *data, uint32_t length, char *out,
+               const char *function);
 
 // replace_mask_on_str - the first kind of token found is replaced by the
 // name's piece; 0 done or nothing to do, 0xFFFFFFFF (subject unchanged)

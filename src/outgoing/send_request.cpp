@@ -31,14 +31,7 @@ uint32_t make_descriptor_address(const char *value, AddressEntry *entry) {
   char address[kLineSize];
   split_address(value, type, address);
   trim(address);
-  *entry = AddressEntry{};
-  if (create_string(&entry->Type, type) != kOk) return kFailed;
-  if (create_string(&entry->Address, address) != kOk) {
-    std::free(entry->Type);
-    entry->Type = nullptr;
-    return kFailed;
-  }
-  return kOk;
+  return make_address_entry(entry, type, address);
 }
 
 uint32_t count_files(const char *pattern) {

@@ -122,14 +122,7 @@ uint32_t make_rule_address(const char *value, AddressEntry *entry) {
   const char *kind = equal_ascii_ignoring_case(type, "EX")      ? "EX"
                      : equal_ascii_ignoring_case(type, "NOTES") ? "NOTES"
                                                                 : "SMTP";
-  *entry = AddressEntry{};
-  if (create_string(&entry->Type, kind) != kOk) return kFailed;
-  if (create_string(&entry->Address, address) != kOk) {
-    std::free(entry->Type);
-    entry->Type = nullptr;
-    return kFailed;
-  }
-  return kOk;
+  return make_address_entry(entry, kind, address);
 }
 
 void release_output_rule(OutputRule *rule) {
