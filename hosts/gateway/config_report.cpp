@@ -196,6 +196,16 @@ void output_rules(Report &r, const std::string &host_key) {
   }
 }
 
+void host_settings(Report &r, const std::string &host_key) {
+  const std::string key = host_key + "\\Gateway";
+  r.section("host program", key);
+  r.text(key, "Outbox", Kind::kPath, Need::kOptional, nullptr, "Maildir; required by run");
+  r.text(key, "Inbox", Kind::kPath, Need::kOptional, nullptr, "Maildir; required by run");
+  r.number(key, "PollSeconds", Need::kOptional, nullptr, "seconds between rounds (10)");
+  r.flag(key, "SendReceipts", "+ answer every received message with a receipt");
+  r.text(key, "OwnAddress", Kind::kString, Need::kOptional, nullptr, "the gateway's own address");
+}
+
 }  // namespace
 
 bool print_config(std::ostream &out) {
@@ -212,6 +222,7 @@ bool print_config(std::ostream &out) {
                 "1 overwrite stored files, 2 transform rules in force");
   input_rules(report, key, flags);
   output_rules(report, key);
+  host_settings(report, key);
   if (!report.complete()) out << "\nsome required settings are absent\n";
   return report.complete();
 }
