@@ -115,38 +115,6 @@ TEST(PosixOs, PatternsIgnoreAsciiCaseButPlainNamesDoNot) {
   EXPECT_TRUE(list(dir.file("")).empty());
 }
 
-TEST(PosixOs, ReadOnlyAttributeIsTheOwnerWriteBit) {
-  TempDir dir;
-  write_file(dir.posix("f"), "");
-  uint32_t attributes = 0;
-  ASSERT_TRUE(sys().get_attributes(dir.file("f").c_str(), &attributes));
-  EXPECT_EQ(attributes & os::kAttrReadOnly, 0u);
-  ASSERT_TRUE(sys().set_attributes(dir.file("f").c_str(), attributes | os::kAttrReadOnly));
-  struct stat st;
-  ASSERT_EQ(stat(dir.posix("f").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & S_IWUSR, 0u);
-  ASSERT_TRUE(sys().get_attributes(dir.file("f").c_str(), &attributes));
-  EXPECT_NE(attributes & os::kAttrReadOnly, 0u);
-}
-
-TEST(PosixOs, FilesAreWrittenWholeAndReadBack) {
-  TempDir dir;
-  write_file(dir.posix("old"), "a much longer old content");
-  {
-    auto file = sys().open(dir.file("old").c_str(), os::OpenMode::kWriteCreateTruncate);
-    uint32_t put = 0;
-    ASSERT_TRUE(file->write("new", 3, &put));
-    EXPECT_EQ(put, 3u);
-  }
-  auto file = sys().open(dir.file("old").c_str(), os::OpenMode::kReadExisting);
-  uint32_t size = 0;
-  ASSERT_TRUE(file->size(&size));
-  EXPECT_EQ(size, 3u);
-  EXPECT_EQ(sys().open(dir.file("missing").c_str(), os::OpenMode::kReadExisting), nullptr);
-  EXPECT_EQ(sys().last_error(), os::kErrFileNotFound);
-  EXPECT_EQ(sys().open(dir.path().c_str(), os::OpenMode::kReadExisting), nullptr);
-}
-
 TEST(PosixOs, SystemFacts) {
   EXPECT_TRUE(sys().is_volume_root("/"));
   EXPECT_TRUE(sys().is_volume_root("\\"));
