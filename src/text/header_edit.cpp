@@ -103,7 +103,7 @@ uint32_t del_first_string_upto_mask(int mode, uint8_t **data, uint32_t *length, 
 
 uint32_t replace_repeat_info(uint8_t **data, uint32_t *length, const char *hash, uint32_t time,
                              uint32_t number, const char *stop) {
-  const bool with_hash = hash != nullptr && *hash != '\0';
+  const bool with_hash = hash != nullptr;
   std::string out;
   out.reserve(*length + kLineSize);
   char field[kLineSize + 32];

@@ -16,7 +16,7 @@ constexpr int kMoveFirst = 3;    // move the first line of the name to the end o
 uint32_t del_first_string_upto_mask(int mode, uint8_t **data, uint32_t *length, const char *name,
                                     const char *stop);
 // replace_repeat_info - "MessageHash", "CurrentTime" and "RepeatNumber" written
-// first (each when given: hash not null or empty, numbers not 0), and their
+// first (each when given: a hash that is not null, numbers not 0), and their
 // old lines dropped (the two numbers go together with the time)
 uint32_t replace_repeat_info(uint8_t **data, uint32_t *length, const char *hash, uint32_t time,
                              uint32_t number, const char *stop);
