@@ -35,6 +35,16 @@ grep -q 'sent "File report.txt" \[report.txt\] from SMTP:branch@demo.example to 
 grep -q 'stored report.txt from branch@demo.example as' <<<"$log" || fail "no store line"
 [ -z "$(find "$root/maildir/new" "$root/maildir/tmp" -type f)" ] || fail "Maildir not drained"
 
+# A delivery that fails puts the file back; the next round offers it again.
+mv "$root/maildir/tmp" "$root/maildir/tmp.away" && touch "$root/maildir/tmp"
+echo later >"$root/out/plain/later.txt"
+log=$(run) || fail "run with a broken outbox: $log"
+grep -q 'kept for a later round' <<<"$log" || fail "no put-back line: $log"
+[ -f "$root/out/plain/later.txt" ] || fail "the file was not put back"
+rm "$root/maildir/tmp" && mv "$root/maildir/tmp.away" "$root/maildir/tmp"
+log=$(run; run) || fail "run after repair: $log"
+[ "$(cat "$root/in/all/later.txt" 2>/dev/null)" = "later" ] || fail "not offered again: $log"
+
 # Hostile and malformed messages are moved aside; the loop goes on.
 inbox="$root/maildir/new"
 printf 'this is not mail' >"$inbox/1.garbage"
