@@ -44,40 +44,29 @@ int32_t release_database_message(GetFileCtx *ctx, bool sent, const char *hash) {
 
 // Descriptor - the claimed send request's text and what it asks for.
 struct Descriptor {
-  Owned<uint8_t> data;
-  uint32_t length = 0;
+  Record text;
   bool separate = false;
   bool guaranteed = false;
   uint32_t repeats = 0;
 
-  TextCursor cursor() const { return make_cursor(data.get(), length); }
-
   // edit_email - one of the "Email" edits; false after the edit reported
   bool edit_email(int mode) {
-    uint8_t *block = data.release();
-    const uint32_t result = del_first_string_upto_mask(mode, &block, &length, "Email", kBodyMarker);
-    data.reset(block);
-    return result == kOk;
+    return del_first_string_upto_mask(mode, &text.Data, &text.Length, "Email", kBodyMarker) == kOk;
   }
 
   bool stamp(const char *hash, uint32_t time) {
-    uint8_t *block = data.release();
-    const uint32_t result =
-        replace_repeat_info(&block, &length, hash, time, repeats - 1, kBodyMarker);
-    data.reset(block);
-    return result == kOk;
+    return replace_repeat_info(&text.Data, &text.Length, hash, time, repeats - 1, kBodyMarker) ==
+           kOk;
   }
 };
 
 bool read_descriptor(const OutgoingMessage &msg, Descriptor *d) {
   if (msg.InfoWorkPath == nullptr) return true;
-  uint8_t *data = nullptr;
-  if (!read_from_file(msg.InfoWorkPath, &data, &d->length)) {
+  if (!read_from_file(msg.InfoWorkPath, &d->text.Data, &d->text.Length)) {
     report_failure(OXT_EV_READ_FILE, "read_from_file", kExport, msg.InfoWorkPath);
     return false;
   }
-  d->data.reset(data);
-  const TextCursor text = d->cursor();
+  const TextCursor text = make_cursor(d->text.Data, d->text.Length);
   char value[kLineSize];
   d->separate = find_value(text, value, "SeparateSending", kBodyMarker) &&
                 count_values(text, "Email", kBodyMarker) > 1;
@@ -88,7 +77,7 @@ bool read_descriptor(const OutgoingMessage &msg, Descriptor *d) {
 }
 
 bool write_back(const OutgoingMessage &msg, const Descriptor &d, const char *step) {
-  if (write_to_file(msg.InfoWorkPath, d.data.get(), d.length)) return true;
+  if (write_to_file(msg.InfoWorkPath, d.text.Data, d.text.Length)) return true;
   report_failure(OXT_EV_WRITE_FILE, step, kExport, msg.InfoWorkPath);
   return false;
 }

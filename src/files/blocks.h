@@ -21,6 +21,17 @@ struct FreeBlock {
 template <class T>
 using Owned = std::unique_ptr<T, FreeBlock>;
 
+// Record - an owned block with its length, as the record edits replace it in
+// place (the old block freed on success, kept on failure); freed at the end.
+struct Record {
+  Record() = default;
+  ~Record() { std::free(Data); }
+  Record(const Record &) = delete;
+  Record &operator=(const Record &) = delete;
+  uint8_t *Data = nullptr;
+  uint32_t Length = 0;
+};
+
 // create_memory - size + 8 zero bytes; 0, or 0xFFFFFFFF with the pair reported
 uint32_t create_memory(void **out, size_t size);
 // create_string - a copy of the text with its zero; 0 / 0xFFFFFFFF

@@ -95,20 +95,13 @@ uint32_t add_hash_to_file(const char *path, const char *hash) {
   constexpr const char *kFunction = "add_hash_to_file";
   std::string store;
   if (!store_path(&store)) return kFailed;
-  uint8_t *data = nullptr;
-  uint32_t length = 0;
-  if (file_exists(store.c_str()) && !read_from_file(store.c_str(), &data, &length)) {
+  Record record;
+  if (file_exists(store.c_str()) && !read_from_file(store.c_str(), &record.Data, &record.Length)) {
     report_failure(OXT_EV_READ_FILE, "read_from_file", kFunction, store);
     return kFailed;
   }
-  Owned<uint8_t> owned(data);
-  data = owned.release();
-  if (add_hash_to_data(&data, &length, path, hash) != kOk) {
-    std::free(data);
-    return kFailed;
-  }
-  owned.reset(data);
-  if (!write_to_file(store.c_str(), owned.get(), length)) {
+  if (add_hash_to_data(&record.Data, &record.Length, path, hash) != kOk) return kFailed;
+  if (!write_to_file(store.c_str(), record.Data, record.Length)) {
     report_failure(OXT_EV_WRITE_FILE, "write_to_file", kFunction, store);
     return kFailed;
   }
@@ -155,32 +148,28 @@ uint32_t ticket_hash(const char *hash) {
   std::string store;
   if (!store_path(&store)) return kFailed;
   if (!file_exists(store.c_str())) return kOk;
-  uint8_t *data = nullptr;
-  uint32_t length = 0;
-  if (!read_from_file(store.c_str(), &data, &length)) {
+  Record original;
+  if (!read_from_file(store.c_str(), &original.Data, &original.Length)) {
     report_failure(OXT_EV_READ_FILE, "read_from_file", kExport, store);
     return kFailed;
   }
-  Owned<uint8_t> original(data);
-  void *copy_block = nullptr;
-  if (create_data(&copy_block, original.get(), length) != kOk) return kFailed;
-  uint8_t *copy = static_cast<uint8_t *>(copy_block);
-  uint32_t copy_length = length;
-  Owned<uint8_t> copy_owner(copy);
+  // The walk reads the store as it was; the lines are removed from a copy.
+  Record copy;
+  void *block = nullptr;
+  if (create_data(&block, original.Data, original.Length) != kOk) return kFailed;
+  copy.Data = static_cast<uint8_t *>(block);
+  copy.Length = original.Length;
 
   bool cleanup_failed = false;
-  TextCursor cursor = make_cursor(original.get(), length);
+  TextCursor cursor = make_cursor(original.Data, original.Length);
   char path[kLineSize];
   while (find_hash_entry(&cursor, path, hash)) {
     if (delete_files_and_subdir(path) != kOk) cleanup_failed = true;
-    copy = copy_owner.release();
-    const uint32_t removed = del_hash_from_data(&copy, &copy_length, path);
-    copy_owner.reset(copy);
-    if (removed != kOk) return kFailed;
+    if (del_hash_from_data(&copy.Data, &copy.Length, path) != kOk) return kFailed;
   }
-  if (copy_length == 0) {
+  if (copy.Length == 0) {
     delete_file(store.c_str());
-  } else if (!write_to_file(store.c_str(), copy_owner.get(), copy_length)) {
+  } else if (!write_to_file(store.c_str(), copy.Data, copy.Length)) {
     report_failure(OXT_EV_WRITE_FILE, "write_to_file", kExport, store);
     return kFailed;
   }
