@@ -1,18 +1,24 @@
-// journal.cpp - one entry, written to a temporary name, synced, then renamed
-// over the journal, so that a crash leaves either the old or the new entry.
+// journal.cpp - the entry is replaced with one pwrite at offset 0 and then
+// the file cut to its length; an entry ends with an "end" line, so a kill
+// between the two leaves a complete entry followed by ignored old bytes.
+// The lock is flock(2): the kernel drops it when its holder dies.
 #include "gateway/journal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
-#include <vector>
 
 namespace zz::gateway {
 namespace {
+
+constexpr const char kPrefix[] = ".zozerez-journal";
+constexpr const char kMagic[] = "zozerez-journal 1";
 
 std::string field(const char *text) {
   return text != nullptr ? std::string("+") + text : "-";
@@ -23,49 +29,37 @@ char *take(const std::string &line) {
   return strdup(line.c_str() + 1);
 }
 
-}  // namespace
-
-bool Journal::begin(const OutgoingMessage &msg, const std::string &tag) const {
-  std::ostringstream out;
-  out << tag << "\n" << msg.NumberFile << "\n";
-  for (uint32_t i = 0; i < msg.NumberFile; ++i) {
-    const FileEntry &f = msg.File[i];
-    out << field(f.Name) << "\n"
-        << field(f.CopyPath) << "\n"
-        << field(f.PickupPath) << "\n"
-        << field(f.WorkPath) << "\n";
+std::string read_all(int fd) {
+  std::string text;
+  char buffer[8192];
+  off_t at = 0;
+  for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, at)) > 0; at += n) {
+    text.append(buffer, static_cast<size_t>(n));
   }
-  out << field(msg.InfoPickupPath) << "\n"
-      << field(msg.InfoWorkPath) << "\n"
-      << field(msg.SendDirPath) << "\n"
-      << field(msg.SendDirName) << "\n";
-  const std::string text = out.str();
-  const std::string tmp = path_ + ".new";
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-                  ::fsync(fd) == 0;
-  ::close(fd);
-  return ok && ::rename(tmp.c_str(), path_.c_str()) == 0;
+  return text;
 }
 
-void Journal::clear() const {
-  ::unlink(path_.c_str());
-}
-
-bool Journal::pending(OutgoingMessage *msg, std::string *tag) const {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) return false;
+// lines_of - the entry's lines up to its "end" line; empty when incomplete
+std::vector<std::string> lines_of(const std::string &text) {
   std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  if (lines.size() < 6) return false;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line == "end") return lines;
+    lines.push_back(line);
+  }
+  return {};
+}
+
+bool parse(const std::string &text, OutgoingMessage *msg, std::string *tag) {
+  const std::vector<std::string> lines = lines_of(text);
+  if (lines.size() < 7 || lines[0] != kMagic) return false;
+  const unsigned long files = std::strtoul(lines[2].c_str(), nullptr, 10);
+  if (lines.size() != 3 + 4 * files + 4) return false;
   *msg = OutgoingMessage{};
-  *tag = lines[0];
-  const uint32_t files = static_cast<uint32_t>(std::strtoul(lines[1].c_str(), nullptr, 10));
-  if (lines.size() != 2 + 4 * static_cast<size_t>(files) + 4) return false;
+  *tag = lines[1];
   msg->File = static_cast<FileEntry *>(std::calloc(files + 1, sizeof(FileEntry)));
-  msg->NumberFile = files;
-  size_t at = 2;
+  msg->NumberFile = static_cast<uint32_t>(files);
+  size_t at = 3;
   for (uint32_t i = 0; i < files; ++i) {
     msg->File[i].Name = take(lines[at++]);
     msg->File[i].CopyPath = take(lines[at++]);
@@ -77,6 +71,113 @@ bool Journal::pending(OutgoingMessage *msg, std::string *tag) const {
   msg->SendDirPath = take(lines[at++]);
   msg->SendDirName = take(lines[at++]);
   return true;
+}
+
+std::vector<std::string> journal_files(const std::string &dir) {
+  std::vector<std::string> paths;
+  DIR *d = opendir(dir.c_str());
+  if (d == nullptr) return paths;
+  while (struct dirent *e = readdir(d)) {
+    if (std::strncmp(e->d_name, kPrefix, sizeof kPrefix - 1) == 0) {
+      paths.push_back(dir + "/" + e->d_name);
+    }
+  }
+  closedir(d);
+  return paths;
+}
+
+}  // namespace
+
+Journal::~Journal() {
+  if (fd_ < 0) return;
+  ::unlink(path_.c_str());
+  ::close(fd_);
+}
+
+bool Journal::open(const std::string &dir, std::string *error) {
+  path_ = dir + "/" + kPrefix + "." + std::to_string(::getpid());
+  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd_ < 0 || ::flock(fd_, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd_, 0) != 0) {
+    *error = path_ + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool Journal::record(const OutgoingMessage &msg, const std::string &tag, bool durable) const {
+  std::ostringstream out;
+  out << kMagic << "\n" << tag << "\n" << msg.NumberFile << "\n";
+  for (uint32_t i = 0; i < msg.NumberFile; ++i) {
+    const FileEntry &f = msg.File[i];
+    out << field(f.Name) << "\n"
+        << field(f.CopyPath) << "\n"
+        << field(f.PickupPath) << "\n"
+        << field(f.WorkPath) << "\n";
+  }
+  out << field(msg.InfoPickupPath) << "\n"
+      << field(msg.InfoWorkPath) << "\n"
+      << field(msg.SendDirPath) << "\n"
+      << field(msg.SendDirName) << "\nend\n";
+  const std::string text = out.str();
+  if (::pwrite(fd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
+      ::ftruncate(fd_, static_cast<off_t>(text.size())) != 0) {
+    return false;
+  }
+  return !durable || ::fdatasync(fd_) == 0;
+}
+
+void Journal::clear() const {
+  if (::ftruncate(fd_, 0) != 0) ::pwrite(fd_, "cleared\n", 8, 0);
+}
+
+OrphanEntry::~OrphanEntry() {
+  ::close(fd_);
+}
+
+bool OrphanEntry::message(OutgoingMessage *msg, std::string *tag) const {
+  return parse(read_all(fd_), msg, tag);
+}
+
+void OrphanEntry::discard() const {
+  ::unlink(path_.c_str());
+}
+
+std::vector<std::unique_ptr<OrphanEntry>> orphan_journals(const std::string &dir) {
+  std::vector<std::unique_ptr<OrphanEntry>> found;
+  for (const std::string &path : journal_files(dir)) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    struct stat held, named;
+    // The lock must be on the file still under that name: another gateway
+    // may have completed and removed it between our open and our lock.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &held) != 0 ||
+        ::lstat(path.c_str(), &named) != 0 || held.st_ino != named.st_ino ||
+        held.st_dev != named.st_dev) {
+      ::close(fd);
+      continue;
+    }
+    found.push_back(std::make_unique<OrphanEntry>(fd, path));
+  }
+  return found;
+}
+
+std::set<std::string> journaled_paths(const std::string &dir) {
+  std::set<std::string> paths;
+  for (const std::string &path : journal_files(dir)) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    OutgoingMessage msg{};
+    std::string tag;
+    if (parse(read_all(fd), &msg, &tag)) {
+      for (uint32_t i = 0; i < msg.NumberFile; ++i) {
+        if (msg.File[i].WorkPath != nullptr) paths.insert(msg.File[i].WorkPath);
+      }
+      if (msg.InfoWorkPath != nullptr) paths.insert(msg.InfoWorkPath);
+    }
+    OXT_free_files(&msg);
+    ::close(fd);
+  }
+  return paths;
 }
 
 }  // namespace zz::gateway

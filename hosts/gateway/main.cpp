@@ -11,6 +11,7 @@
 #include "gateway/collect_command.h"
 #include "gateway/config_report.h"
 #include "gateway/console.h"
+#include "gateway/crash_points.h"
 #include "gateway/run_command.h"
 #include "gateway/store_command.h"
 
@@ -55,6 +56,9 @@ bool parse(int argc, char **argv, Options *options) {
 }  // namespace
 
 int main(int argc, char **argv) {
+#ifdef ZOZEREZ_CRASH_POINTS
+  zz::gateway::arm_crash_points();
+#endif
   if (argc >= 2) {
     const std::vector<std::string> rest(argv + 2, argv + argc);
     if (std::strcmp(argv[1], "store") == 0) return zz::gateway::run_store(rest);

@@ -2,7 +2,8 @@
 // message to the Maildir outbox and completes it, then stores every message
 // waiting in the inbox by the input rules, answering with receipts and
 // closing guaranteed deliveries by the receipts that arrive. SIGTERM and
-// SIGINT end the loop after the message in hand.
+// SIGINT end the loop after the message in hand. A journal (outgoing) and a
+// progress note (incoming) let the next start finish what a crash cut off.
 #include "gateway/run_command.h"
 
 #include <signal.h>
@@ -14,13 +15,17 @@
 #include <ctime>
 #include <fstream>
 #include <iostream>
+#include <iterator>
+#include <set>
 
 #include "gateway/console.h"
+#include "gateway/crash_points.h"
 #include "gateway/event_capture.h"
 #include "gateway/journal.h"
 #include "gateway/maildir.h"
 #include "gateway/message_hash.h"
 #include "gateway/mime.h"
+#include "gateway/recovery.h"
 #include "gateway/stored_files.h"
 #include "zozerez.h"
 #include "zozerez_host.h"
@@ -134,13 +139,16 @@ class Gateway {
         verbose_(verbose),
         outbox_(s_.outbox),
         inbox_(s_.inbox),
-        journal_(s_.outbox + "/.zozerez-journal"),
         progress_(s_.inbox + "/.zozerez-progress") {}
 
   bool start() {
     std::string error;
     if (!outbox_.create(&error) || !inbox_.create(&error)) {
       log("cannot use the Maildir " + error);
+      return false;
+    }
+    if (!journal_.open(s_.outbox, &error)) {
+      log("cannot keep the journal " + error);
       return false;
     }
     if (OXT_init_get_files(&ctx_) != 0) {
@@ -179,17 +187,18 @@ class Gateway {
     for (size_t i = from; i < events_.lines().size(); ++i) log("  event " + events_.lines()[i]);
   }
 
-  // recover - completes the message an interrupted run had in hand
+  // recover - completes or puts back what stopped gateways had claimed
   void recover() {
-    OutgoingMessage msg{};
-    std::string tag;
-    if (!journal_.pending(&msg, &tag)) return;
-    const bool delivered = outbox_.holds(tag);
-    OXT_delete_files(&ctx_, &msg, delivered ? 0 : 1, tag.substr(0, tag.find('-')).c_str());
-    OXT_free_files(&msg);
-    journal_.clear();
-    log(std::string("completed the message interrupted by the last stop as ") +
-        (delivered ? "sent" : "not sent"));
+    const size_t seen = events_.lines().size();
+    const RecoveryCounts c = recover_claims(&ctx_, outbox_, [](const std::string &l) { log(l); });
+    show_events(seen);
+    const unsigned total =
+        c.completed_sent + c.put_back + c.already_done + c.descriptors_restored + c.set_aside;
+    if (total == 0) return;
+    log("recovered after a stop: " + std::to_string(c.completed_sent) + " completed as sent, " +
+        std::to_string(c.put_back + c.descriptors_restored) + " offered again, " +
+        std::to_string(c.already_done) + " already completed, " + std::to_string(c.set_aside) +
+        " set aside");
   }
 
   // send_one - 1 a message went, 0 one was put back, -1 nothing more this round
@@ -198,7 +207,12 @@ class Gateway {
     OutgoingMessage msg{};
     const uint32_t got = OXT_get_files(&ctx_, nullptr, &msg);
     if (got == 1) return -1;
+    crash_point("claimed");
     const bool filled = msg.NumberFile != 0 || msg.InfoWorkPath != nullptr;
+    // Written down at once, before any slow work: until then only the
+    // working name tells that the claim exists.
+    const std::string serial = std::to_string(getpid()) + "x" + std::to_string(++sent_);
+    if (filled) journal_.record(msg, "-" + serial, false);
     if (got != 0 && !filled) {
       log("collecting outgoing messages failed");
       show_events(seen, true);
@@ -206,7 +220,7 @@ class Gateway {
       return -1;
     }
     const std::string hash = message_hash(msg);
-    const std::string tag = hash + "-" + std::to_string(getpid()) + "x" + std::to_string(++sent_);
+    const std::string tag = hash + "-" + serial;
     uint32_t status = 1;
     if (got != 0) {
       log("a message from " + utf8(msg.SendDirPath != nullptr ? msg.SendDirPath : "?") +
@@ -215,7 +229,9 @@ class Gateway {
     } else {
       status = deliver(msg, hash, tag);
     }
+    crash_point("delivered");
     OXT_delete_files(&ctx_, &msg, status, hash.c_str());
+    crash_point("completed");
     journal_.clear();
     show_events(seen);
     OXT_free_files(&msg);
@@ -229,7 +245,11 @@ class Gateway {
       log("cannot build the message \"" + utf8(m.subject) + "\": " + error + "; failed for good");
       return 2;
     }
-    if (!journal_.begin(msg, tag)) log("warning: the journal cannot be written");
+    if (!journal_.record(msg, tag, true)) {
+      log("cannot write the journal; \"" + utf8(m.subject) + "\" kept for a later round");
+      return 1;
+    }
+    crash_point("journaled");
     if (!outbox_.deliver(bytes, tag, &name, &error)) {
       log("cannot deliver \"" + utf8(m.subject) + "\": " + error + "; kept for a later round");
       return 1;
@@ -242,18 +262,52 @@ class Gateway {
     return 0;
   }
 
-  size_t resume_index(const std::string &name) {
+  // Progress of the message being stored: its name, the next attachment, and
+  // for an attachment begun but not known to be done, the files that already
+  // looked like it, so a restart can tell whether the store happened.
+  struct Progress {
+    size_t next = 0;
+    bool begun = false;
+    std::set<std::string> alike;
+  };
+
+  Progress read_progress(const std::string &name) {
     std::ifstream in(progress_);
-    std::string stored;
-    size_t index = 0;
-    if (in >> stored >> index && stored == name) return index;
-    return 0;
+    std::string stored, state;
+    Progress p;
+    if (!std::getline(in, stored) || stored != name || !(in >> p.next >> state)) return {};
+    p.begun = state == "begun";
+    in.ignore();
+    for (std::string path; std::getline(in, path);) p.alike.insert(path);
+    return p;
   }
 
-  void note_progress(const std::string &name, size_t next) {
+  void note_progress(const std::string &name, size_t next, const Snapshot *before = nullptr,
+                     const std::string *data = nullptr) {
     const std::string tmp = progress_ + ".new";
-    std::ofstream(tmp, std::ios::trunc) << name << " " << next << "\n";
+    {
+      std::ofstream out(tmp, std::ios::trunc);
+      out << name << "\n" << next << (before != nullptr ? " begun\n" : " done\n");
+      if (before != nullptr) {
+        for (const auto &[path, stamp] : *before) {
+          if (stamp.size == data->size()) out << path << "\n";
+        }
+      }
+    }
     std::rename(tmp.c_str(), progress_.c_str());
+  }
+
+  // stored_before_stop - a file with the attachment's bytes that was not
+  // there when the store began
+  static bool stored_before_stop(const std::string &data, const Progress &p,
+                                 const std::vector<std::string> &dirs) {
+    for (const auto &[path, stamp] : snapshot(dirs)) {
+      if (stamp.size != data.size() || p.alike.count(path) != 0) continue;
+      std::ifstream in(path, std::ios::binary);
+      std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (bytes == data) return true;
+    }
+    return false;
   }
 
   void receive(const std::string &name) {
@@ -272,10 +326,11 @@ class Gateway {
     const bool receipt = (m.flags & kFlagReceipt) != 0;
     if (receipt) close_by_receipt(m);
     const bool stored = store_attachments(name, m);
+    if (stored && !receipt && s_.send_receipts && !m.hash.empty()) answer_with_receipt(m);
     inbox_.finish(name, stored);
+    crash_point("finished");
     std::remove(progress_.c_str());
     if (!stored) log("moved aside " + name + ": an attachment could not be stored");
-    if (stored && !receipt && s_.send_receipts && !m.hash.empty()) answer_with_receipt(m);
   }
 
   void close_by_receipt(const MailMessage &m) {
@@ -301,8 +356,15 @@ class Gateway {
     }
     const std::vector<std::string> dirs = storage_directories();
     bool all = true;
-    for (size_t i = resume_index(name); i < m.attachments.size() && !g_stop; ++i) {
+    const Progress progress = read_progress(name);
+    for (size_t i = progress.next; i < m.attachments.size() && !g_stop; ++i) {
       const Attachment &a = m.attachments[i];
+      if (i == progress.next && progress.begun && stored_before_stop(a.data, progress, dirs)) {
+        log("stored " + utf8(a.name) + " from " + utf8(m.from.address) +
+            " before the last stop; not stored again");
+        note_progress(name, i + 1);
+        continue;
+      }
       IncomingMessage in{};
       in.Data = reinterpret_cast<const uint8_t *>(a.data.data());
       in.DataLength = static_cast<uint32_t>(a.data.size());
@@ -315,9 +377,12 @@ class Gateway {
       in.Recipients = recipients.empty() ? nullptr : recipients.data();
       in.RecipientCount = static_cast<uint32_t>(recipients.size());
       const size_t seen = events_.lines().size();
-      const auto before = snapshot(dirs);
+      const Snapshot before = snapshot(dirs);
+      note_progress(name, i, &before, &a.data);
       const int32_t result = OXT_store_file_ext(&in);
+      crash_point("stored");
       note_progress(name, i + 1);
+      crash_point("noted");
       std::string where;
       for (const std::string &path : new_files(before, snapshot(dirs))) {
         where += (where.empty() ? "" : ", ") + utf8(path);
@@ -347,6 +412,7 @@ class Gateway {
       log("cannot send a receipt for " + received.hash + ": " + error);
       return;
     }
+    crash_point("receipt");
     log("receipt for " + received.hash + " sent to " + who(r.to));
   }
 

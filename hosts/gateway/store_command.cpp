@@ -158,7 +158,7 @@ int run_store(const std::vector<std::string> &args) {
   msg.RecipientCount = static_cast<uint32_t>(recipients.size());
 
   const std::vector<std::string> dirs = storage_directories();
-  const std::set<std::string> before = snapshot(dirs);
+  const Snapshot before = snapshot(dirs);
   EventCapture events;
   const int32_t result = OXT_store_file_ext(&msg);
   for (const std::string &path : new_files(before, snapshot(dirs))) {

@@ -8,18 +8,28 @@
 
 namespace zz::gateway {
 
-std::vector<std::string> storage_directories() {
+std::vector<std::string> rule_paths(const char *list_name, const char *count_name) {
   std::vector<std::string> dirs;
   char key[2048];
   if (NR_GetRegistryKeyString(key) != 0) return dirs;
-  char path[2048];
-  if (OLM_ConfGetPath(key, "SaveInErrorPath", path, "", 0) == 0) dirs.push_back(path);
-  const std::string list = std::string(key) + "\\InputFileRulez";
+  const std::string list = std::string(key) + "\\" + list_name;
   uint32_t count = 0;
-  OLM_ConfGetDWORDEx(list.c_str(), "InputRulezNum", &count, 0, 0);
+  OLM_ConfGetDWORDEx(list.c_str(), count_name, &count, 0, 0);
+  char path[2048];
   for (uint32_t n = 0; n < count && n < 1000; ++n) {
     const std::string rule = list + "\\" + std::to_string(n);
     if (OLM_ConfGetPath(rule.c_str(), "Path", path, "", 0) == 0) dirs.push_back(path);
+  }
+  return dirs;
+}
+
+std::vector<std::string> storage_directories() {
+  std::vector<std::string> dirs = rule_paths("InputFileRulez", "InputRulezNum");
+  char key[2048];
+  char path[2048];
+  if (NR_GetRegistryKeyString(key) == 0 &&
+      OLM_ConfGetPath(key, "SaveInErrorPath", path, "", 0) == 0) {
+    dirs.insert(dirs.begin(), path);
   }
   for (std::string &dir : dirs) {
     for (char &c : dir) {
@@ -31,7 +41,7 @@ std::vector<std::string> storage_directories() {
 
 namespace {
 
-void list_files(const std::string &dir, int depth, std::set<std::string> *out) {
+void list_files(const std::string &dir, int depth, Snapshot *out) {
   DIR *d = opendir(dir.c_str());
   if (d == nullptr) return;
   while (struct dirent *e = readdir(d)) {
@@ -43,8 +53,7 @@ void list_files(const std::string &dir, int depth, std::set<std::string> *out) {
     if (S_ISDIR(st.st_mode) && depth < 4) {
       list_files(path, depth + 1, out);
     } else if (S_ISREG(st.st_mode)) {
-      out->insert(path + "\t" + std::to_string(st.st_mtim.tv_sec) + "." +
-                  std::to_string(st.st_mtim.tv_nsec));
+      (*out)[path] = {static_cast<uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
     }
   }
   closedir(d);
@@ -52,17 +61,17 @@ void list_files(const std::string &dir, int depth, std::set<std::string> *out) {
 
 }  // namespace
 
-std::set<std::string> snapshot(const std::vector<std::string> &dirs) {
-  std::set<std::string> files;
+Snapshot snapshot(const std::vector<std::string> &dirs) {
+  Snapshot files;
   for (const std::string &dir : dirs) list_files(dir, 0, &files);
   return files;
 }
 
-std::vector<std::string> new_files(const std::set<std::string> &before,
-                                   const std::set<std::string> &after) {
+std::vector<std::string> new_files(const Snapshot &before, const Snapshot &after) {
   std::vector<std::string> paths;
-  for (const std::string &entry : after) {
-    if (before.count(entry) == 0) paths.push_back(entry.substr(0, entry.find('\t')));
+  for (const auto &[path, stamp] : after) {
+    const auto was = before.find(path);
+    if (was == before.end() || !(was->second == stamp)) paths.push_back(path);
   }
   return paths;
 }
