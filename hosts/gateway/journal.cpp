@@ -88,9 +88,11 @@ std::vector<std::string> journal_files(const std::string &dir) {
 
 }  // namespace
 
+// An entry still held at exit (a message that could not be completed) stays
+// for the next gateway to complete.
 Journal::~Journal() {
   if (fd_ < 0) return;
-  ::unlink(path_.c_str());
+  if (!holding_) ::unlink(path_.c_str());
   ::close(fd_);
 }
 
@@ -104,7 +106,7 @@ bool Journal::open(const std::string &dir, std::string *error) {
   return true;
 }
 
-bool Journal::record(const OutgoingMessage &msg, const std::string &tag, bool durable) const {
+bool Journal::record(const OutgoingMessage &msg, const std::string &tag, bool durable) {
   std::ostringstream out;
   out << kMagic << "\n" << tag << "\n" << msg.NumberFile << "\n";
   for (uint32_t i = 0; i < msg.NumberFile; ++i) {
@@ -119,6 +121,7 @@ bool Journal::record(const OutgoingMessage &msg, const std::string &tag, bool du
       << field(msg.SendDirPath) << "\n"
       << field(msg.SendDirName) << "\nend\n";
   const std::string text = out.str();
+  holding_ = true;
   if (::pwrite(fd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
       ::ftruncate(fd_, static_cast<off_t>(text.size())) != 0) {
     return false;
@@ -126,8 +129,9 @@ bool Journal::record(const OutgoingMessage &msg, const std::string &tag, bool du
   return !durable || ::fdatasync(fd_) == 0;
 }
 
-void Journal::clear() const {
+void Journal::clear() {
   if (::ftruncate(fd_, 0) != 0) ::pwrite(fd_, "cleared\n", 8, 0);
+  holding_ = false;
 }
 
 OrphanEntry::~OrphanEntry() {

@@ -27,11 +27,12 @@ class Journal {
   // record - the record's paths and the delivery tag; `durable` waits for the disk.
   // Either way one write replaces the entry, so a killed process leaves the old
   // entry or the new one, never a mix.
-  bool record(const OutgoingMessage &msg, const std::string &tag, bool durable) const;
-  void clear() const;
+  bool record(const OutgoingMessage &msg, const std::string &tag, bool durable);
+  void clear();
 
  private:
   int fd_ = -1;
+  bool holding_ = false;
   std::string path_;
 };
 

@@ -221,14 +221,14 @@ class Sweep {
   Settings s_;
 };
 
-bool any_claim_left(const OutgoingMessage &msg) {
+}  // namespace
+
+bool claims_left(const OutgoingMessage &msg) {
   for (uint32_t i = 0; i < msg.NumberFile; ++i) {
     if (msg.File[i].WorkPath != nullptr && exists(msg.File[i].WorkPath)) return true;
   }
   return msg.InfoWorkPath != nullptr && exists(msg.InfoWorkPath);
 }
-
-}  // namespace
 
 bool parse_work_name(const std::string &name, long *time, unsigned long *thread) {
   unsigned sequence = 0;
@@ -260,7 +260,7 @@ RecoveryCounts recover_claims(GetFileCtx *ctx, const Maildir &outbox, const LogL
     OutgoingMessage msg{};
     std::string tag;
     if (orphan->message(&msg, &tag)) {
-      if (!any_claim_left(msg)) {
+      if (!claims_left(msg)) {
         ++counts.already_done;
       } else {
         const bool delivered = outbox.holds(tag);

@@ -24,6 +24,8 @@ using LogLine = std::function<void(const std::string &)>;
 // output rule directory for claims of dead threads
 RecoveryCounts recover_claims(GetFileCtx *ctx, const Maildir &outbox, const LogLine &log);
 
+// claims_left - whether a file or descriptor of the record is still under its working name
+bool claims_left(const OutgoingMessage &msg);
 // claimer_alive - whether the thread that made working name `name` still runs;
 // false also for names not made by the module
 bool claimer_alive(const std::string &name);

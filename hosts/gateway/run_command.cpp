@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <set>
 
 #include "gateway/console.h"
@@ -160,13 +161,17 @@ class Gateway {
     return true;
   }
 
-  void stop() { OXT_deinit_get_files(&ctx_); }
+  // stop - a message still waiting for its completion stays in the journal
+  void stop() {
+    if (pending_) OXT_free_files(&pending_->msg);
+    OXT_deinit_get_files(&ctx_);
+  }
 
   // round - one pass over outgoing and incoming messages; true when anything moved
   bool round() {
     bool busy = false;
     OXT_output_life_signal(&ctx_);
-    while (!g_stop) {
+    while (!g_stop && complete_pending()) {
       const int sent = send_one();
       if (sent < 0) break;
       busy = true;
@@ -230,12 +235,35 @@ class Gateway {
       status = deliver(msg, hash, tag);
     }
     crash_point("delivered");
-    OXT_delete_files(&ctx_, &msg, status, hash.c_str());
+    const int32_t done = OXT_delete_files(&ctx_, &msg, status, hash.c_str());
     crash_point("completed");
+    show_events(seen, done != 0);
+    if (done != 0 || claims_left(msg)) {
+      // Kept, with its journal entry, until the completion succeeds: nothing
+      // else is collected meanwhile, so no claim is left behind.
+      log("could not complete the message from " + utf8(picked_up_at(msg)) +
+          "; tried again next round");
+      pending_ = {msg, status, hash};
+      return -1;
+    }
     journal_.clear();
-    show_events(seen);
     OXT_free_files(&msg);
     return status == 0 ? 1 : 0;
+  }
+
+  // complete_pending - false while a message that could not be completed still waits
+  bool complete_pending() {
+    if (!pending_) return true;
+    const size_t seen = events_.lines().size();
+    const int32_t done =
+        OXT_delete_files(&ctx_, &pending_->msg, pending_->status, pending_->hash.c_str());
+    show_events(seen, done != 0);
+    if (done != 0 || claims_left(pending_->msg)) return false;
+    log("completed the message from " + utf8(picked_up_at(pending_->msg)) + " at last");
+    journal_.clear();
+    OXT_free_files(&pending_->msg);
+    pending_.reset();
+    return true;
   }
 
   uint32_t deliver(const OutgoingMessage &msg, const std::string &hash, const std::string &tag) {
@@ -421,6 +449,12 @@ class Gateway {
   Maildir outbox_;
   Maildir inbox_;
   Journal journal_;
+  struct Pending {
+    OutgoingMessage msg;
+    uint32_t status;
+    std::string hash;
+  };
+  std::optional<Pending> pending_;
   std::string progress_;
   GetFileCtx ctx_{};
   EventCapture events_;

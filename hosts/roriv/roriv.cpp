@@ -59,85 +59,123 @@ uint32_t dword_value(const char *key, const char *name, uint32_t *value) {
   return kRead;
 }
 
+// shielded - no exception leaves roriv: one becomes a logged failure and the
+// call's "not read" (or nothing, for the calls without a result)
+template <class Result, class Body>
+Result shielded(const char *function, Result failure, Body body) noexcept {
+  try {
+    return body();
+  } catch (const std::exception &e) {
+    try {
+      zz::roriv::log_line(1, 0, std::string(function) + " failed: " + e.what());
+    } catch (...) {
+    }
+  } catch (...) {
+  }
+  return failure;
+}
+
 }  // namespace
 
 RORIV_EXPORT uint32_t NR_GetRegistryKeyString(char *key) {
-  auto text = zz::roriv::host_key();
-  if (!text) return kNotRead;
-  return copy_out(*text, key, kPathSize);
+  return shielded("NR_GetRegistryKeyString", kNotRead, [&] {
+    auto text = zz::roriv::host_key();
+    if (!text) return kNotRead;
+    return copy_out(*text, key, kPathSize);
+  });
 }
 
 RORIV_EXPORT uint32_t OLM_ConfGetDWORD(const char *key, const char *name, uint32_t *value,
                                        uint32_t) {
-  return dword_value(key, name, value);
+  return shielded("OLM_ConfGetDWORD", kNotRead, [&] { return dword_value(key, name, value); });
 }
 
 RORIV_EXPORT uint32_t OLM_ConfGetDWORDEx(const char *key, const char *name, uint32_t *value,
                                          uint32_t, uint32_t) {
-  return dword_value(key, name, value);
+  return shielded("OLM_ConfGetDWORDEx", kNotRead, [&] { return dword_value(key, name, value); });
 }
 
 RORIV_EXPORT uint32_t OLM_ConfGetString(const char *key, const char *name, char *buffer,
                                         uint32_t size, uint32_t) {
-  std::string text;
-  if (!string_value(key, name, &text)) return kNotRead;
-  return copy_out(text, buffer, size);
+  return shielded("OLM_ConfGetString", kNotRead, [&] {
+    std::string text;
+    if (!string_value(key, name, &text)) return kNotRead;
+    return copy_out(text, buffer, size);
+  });
 }
 
 RORIV_EXPORT uint32_t OLM_ConfGetPath(const char *key, const char *name, char *buffer,
                                       const char *default_text, uint32_t) {
-  std::string text;
-  if (!string_value(key, name, &text)) {
-    if (default_text == nullptr || *default_text == '\0') return kNotRead;
-    text = default_text;
-  }
-  return copy_out(text, buffer, kPathSize);
+  return shielded("OLM_ConfGetPath", kNotRead, [&] {
+    std::string text;
+    if (!string_value(key, name, &text)) {
+      if (default_text == nullptr || *default_text == '\0') return kNotRead;
+      text = default_text;
+    }
+    return copy_out(text, buffer, kPathSize);
+  });
 }
 
 RORIV_EXPORT void OLM_ReportEvent(uint32_t level, uint32_t code, ...) {
-  const zz::host_common::EventInfo *info = zz::host_common::find_event(code);
-  std::vector<std::string> args;
   va_list list;
   va_start(list, code);
-  if (info != nullptr) {
-    for (const char *kind = info->kinds; *kind != '\0'; ++kind) {
-      if (*kind == 'n') {
-        args.push_back(std::to_string(va_arg(list, unsigned int)));
-      } else {
-        args.push_back(zz::host_common::cp1251_to_utf8(text_of(va_arg(list, const char *))));
+  shielded("OLM_ReportEvent", 0, [&] {
+    const zz::host_common::EventInfo *info = zz::host_common::find_event(code);
+    std::vector<std::string> args;
+    if (info != nullptr) {
+      for (const char *kind = info->kinds; *kind != '\0'; ++kind) {
+        if (*kind == 'n') {
+          args.push_back(std::to_string(va_arg(list, unsigned int)));
+        } else {
+          args.push_back(zz::host_common::cp1251_to_utf8(text_of(va_arg(list, const char *))));
+        }
       }
     }
-  }
+    std::string text = info != nullptr ? zz::host_common::format_event(*info, args)
+                                       : std::string("event without a text in the table");
+    zz::roriv::log_line(level, code, text);
+    return 0;
+  });
   va_end(list);
-  std::string text = info != nullptr ? zz::host_common::format_event(*info, args)
-                                     : std::string("event without a text in the table");
-  zz::roriv::log_line(level, code, text);
 }
 
 RORIV_EXPORT void OLM_SignalFailure(uint32_t first, uint32_t second) {
-  zz::roriv::log_line(1, 0,
-                      "failure signal (" + std::to_string(first) + ", " + std::to_string(second) +
-                          "): a message could not be filed");
+  shielded("OLM_SignalFailure", 0, [&] {
+    zz::roriv::log_line(1, 0,
+                        "failure signal (" + std::to_string(first) + ", " + std::to_string(second) +
+                            "): a message could not be filed");
+    return 0;
+  });
 }
 
 RORIV_EXPORT uint32_t roriv_setup(const char *store_path, const char *key) {
-  zz::roriv::configure_store(text_of(store_path), text_of(key));
-  return zz::roriv::store_error().empty() ? kRead : kNotRead;
+  return shielded("roriv_setup", kNotRead, [&] {
+    zz::roriv::configure_store(text_of(store_path), text_of(key));
+    return zz::roriv::store_error().empty() ? kRead : kNotRead;
+  });
 }
 
 RORIV_EXPORT uint32_t roriv_store_status(char *message, uint32_t size) {
-  std::string error = zz::roriv::store_error();
-  if (message != nullptr && size != 0) {
-    std::string cut = error.substr(0, size - 1);
-    std::memcpy(message, cut.c_str(), cut.size() + 1);
-  }
-  return error.empty() ? kRead : kNotRead;
+  return shielded("roriv_store_status", kNotRead, [&] {
+    std::string error = zz::roriv::store_error();
+    if (message != nullptr && size != 0) {
+      std::string cut = error.substr(0, size - 1);
+      std::memcpy(message, cut.c_str(), cut.size() + 1);
+    }
+    return error.empty() ? kRead : kNotRead;
+  });
 }
 
 RORIV_EXPORT void roriv_set_event_sink(roriv_event_sink sink, void *user) {
-  zz::roriv::set_event_sink(sink, user);
+  shielded("roriv_set_event_sink", 0, [&] {
+    zz::roriv::set_event_sink(sink, user);
+    return 0;
+  });
 }
 
 RORIV_EXPORT void roriv_set_log_file(const char *path) {
-  zz::roriv::set_log_file(path);
+  shielded("roriv_set_log_file", 0, [&] {
+    zz::roriv::set_log_file(path);
+    return 0;
+  });
 }

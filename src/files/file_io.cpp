@@ -36,11 +36,17 @@ bool read_attempt(const char *path, uint8_t **data, uint32_t *length) {
 
 }  // namespace
 
+// write_to_file - a new file that could not be written whole is removed, so
+// that a full disk leaves no empty or cut file for a scan or a reader to take
+// as complete; a file that was there before stays as the failure left it.
 int write_to_file(const char *path, const void *data, uint32_t length) {
+  uint32_t attributes = 0;
+  const bool existed = os::current().get_attributes(path, &attributes);
   for (int attempt = 1; attempt <= kFileAttempts; ++attempt) {
     if (write_attempt(path, data, length)) return 1;
     if (attempt < kFileAttempts) os::current().sleep_ms(kFilePauseMs);
   }
+  if (!existed) os::current().delete_file(path);
   return 0;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "completion/check_signed.h"
@@ -81,9 +82,21 @@ class Collection {
  public:
   Collection(GetFileCtx *ctx, CCA_CONTEXT crypto, OutgoingMessage *msg, bool check_mode)
       : ctx_(ctx), crypto_(crypto), msg_(msg), check_mode_(check_mode) {}
+  // A failure after a claim leaves the claim under its working name, as the
+  // module's failure rules say; an exception (no memory for a C++ text) is no
+  // such rule, and its claim goes back to its pickup name to be offered again.
   ~Collection() {
     release_output_rule(&rule_);
+    const bool unwinding = std::uncaught_exceptions() > exceptions_;
+    for (uint32_t i = 0; unwinding && i < file_count_; ++i) {
+      if (files_[i].WorkPath != nullptr && files_[i].PickupPath != nullptr) {
+        rename_file(files_[i].WorkPath, files_[i].PickupPath);
+      }
+    }
     free_file_entries(files_, file_count_);
+    if (unwinding && dir_.InfoWorkPath != nullptr && dir_.InfoPickupPath != nullptr) {
+      rename_file(dir_.InfoWorkPath, dir_.InfoPickupPath);
+    }
     release_send_directory(&dir_);
   }
   Collection(const Collection &) = delete;
@@ -139,13 +152,19 @@ class Collection {
         separately ? 0 : o.TimeInterval, rule_.DefaultSubject);
     if (made == -1) {
       move_to_bad_files();
+      drop_files();
       return Step::kFailed;
     }
     for (uint32_t i = 0; i < file_count_; ++i) delete_file(files_[i].WorkPath);
+    drop_files();
+    return Step::kNextRule;
+  }
+
+  // drop_files - the claimed files are dealt with; only the entries go
+  void drop_files() {
     free_file_entries(files_, file_count_);
     files_ = nullptr;
     file_count_ = 0;
-    return Step::kNextRule;
   }
 
   void move_to_bad_files() {
@@ -219,6 +238,7 @@ class Collection {
   FileEntry *files_ = nullptr;
   uint32_t file_count_ = 0;
   SendDirectory dir_{};
+  int exceptions_ = std::uncaught_exceptions();
 };
 
 }  // namespace

@@ -12,11 +12,43 @@ void TestOs::reset() {
   pauses.clear();
   fail_open = nullptr;
   fail_move = nullptr;
+  fail_call = nullptr;
   opens = 0;
   forced_error = 0;
   fixed_time = os::LocalTime{};
   uuid_fails = false;
   forced_ = false;
+}
+
+namespace {
+
+// A real open file whose writes the test may break (a full disk, say).
+class BreakableFile : public os::File {
+ public:
+  BreakableFile(std::unique_ptr<os::File> file, std::string path)
+      : file_(std::move(file)), path_(std::move(path)) {}
+  bool size(uint32_t *out) override { return file_->size(out); }
+  bool read(void *buffer, uint32_t len, uint32_t *got) override {
+    return file_->read(buffer, len, got);
+  }
+  bool write(const void *data, uint32_t len, uint32_t *put) override {
+    if (TestOs::get().forced("write", path_.c_str())) {
+      *put = 0;
+      return false;
+    }
+    return file_->write(data, len, put);
+  }
+
+ private:
+  std::unique_ptr<os::File> file_;
+  std::string path_;
+};
+
+}  // namespace
+
+bool TestOs::forced(const char *call, const char *path) {
+  forced_ = fail_call && fail_call(call, path);
+  return forced_;
 }
 
 std::unique_ptr<os::File> TestOs::open(const char *path, os::OpenMode mode) {
@@ -26,7 +58,9 @@ std::unique_ptr<os::File> TestOs::open(const char *path, os::OpenMode mode) {
     return nullptr;
   }
   forced_ = false;
-  return real().open(path, mode);
+  auto file = real().open(path, mode);
+  if (!file || !fail_call) return file;
+  return std::make_unique<BreakableFile>(std::move(file), path);
 }
 
 bool TestOs::move_file(const char *from, const char *to) {

@@ -22,6 +22,9 @@ class TestOs : public os::Os {
   // fail_open - answers true to make this open fail (after counting it)
   std::function<bool(const char *path, os::OpenMode mode)> fail_open;
   std::function<bool(const char *from, const char *to)> fail_move;
+  // fail_call - answers true to make "write", "mkdir" or "delete" of `path`
+  // fail with forced_error (a hook may also throw, as an allocation would)
+  std::function<bool(const char *call, const char *path)> fail_call;
   int opens = 0;
   uint32_t forced_error = 0;  // last_error after a forced failure
   // A fixed clock when set (year 0 means the real clock).
@@ -38,9 +41,13 @@ class TestOs : public os::Os {
   bool set_attributes(const char *path, uint32_t attributes) override {
     return real().set_attributes(path, attributes);
   }
-  bool create_directory(const char *path) override { return real().create_directory(path); }
+  bool create_directory(const char *path) override {
+    return !forced("mkdir", path) && real().create_directory(path);
+  }
   bool remove_directory(const char *path) override { return real().remove_directory(path); }
-  bool delete_file(const char *path) override { return real().delete_file(path); }
+  bool delete_file(const char *path) override {
+    return !forced("delete", path) && real().delete_file(path);
+  }
   bool move_file(const char *from, const char *to) override;
   bool is_volume_root(const char *path) override { return real().is_volume_root(path); }
   bool temp_path(std::string *out) override { return real().temp_path(out); }
@@ -53,6 +60,8 @@ class TestOs : public os::Os {
     return real().uuid_to_text(id, out);
   }
   uint32_t last_error() override;
+  // forced - whether fail_call breaks this call; remembered for last_error
+  bool forced(const char *call, const char *path);
 
  private:
   static os::Os &real() { return os::system_os(); }
