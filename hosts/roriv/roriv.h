@@ -13,7 +13,7 @@ extern "C" {
  * the first key of the file). Overrides RORIV_STORE and RORIV_KEY. 0 on success. */
 uint32_t roriv_setup(const char *store_path, const char *key);
 
-/* roriv_store_status - 0 when the store is loaded; otherwise 1 and the reason
+/* roriv_store_status - 0 when the store file is fine; otherwise 1 and the reason
  * (UTF-8, naming the file and the line) in `message`. */
 uint32_t roriv_store_status(char *message, uint32_t size);
 

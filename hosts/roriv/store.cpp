@@ -1,12 +1,18 @@
 // store.cpp - the process's store: settings from roriv_setup, else from
 // RORIV_STORE and RORIV_KEY. Every operation of the module that reads
 // settings begins by fetching the registry key; that is when the file is
-// looked at again, and it is parsed again only when its size, time or
+// looked at again, and it is parsed again only when its size, times or
 // identity changed. Lookups in between answer from the parsed file.
+// A file read within the file times' resolution of its last change may change
+// again without its stamp showing it, so its bytes are compared on the next
+// look too, until one look comes late enough to trust the stamp. A file that turns bad or goes away
+// while a good one is loaded is reported once, and the good one stays in force.
 #include "roriv/store.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -18,12 +24,24 @@
 namespace zz::roriv {
 namespace {
 
+// How far apart two writes must be for their file times to differ: the
+// kernel's tick on nanosecond file systems, a second for the C runtime's
+// stat on Windows (and two for FAT).
+#if defined(_WIN32)
+constexpr long long kRacyNs = 2000000000LL;
+#else
+constexpr long long kRacyNs = 20000000LL;
+#endif
+
 struct FileStamp {
   long long size = -1;
-  long long mtime = 0;
+  long long mtime = 0;  // nanoseconds
+  long long ctime = 0;
   long long inode = 0;
+  long long device = 0;
   bool operator==(const FileStamp &o) const {
-    return size == o.size && mtime == o.mtime && inode == o.inode;
+    return size == o.size && mtime == o.mtime && ctime == o.ctime && inode == o.inode &&
+           device == o.device;
   }
 };
 
@@ -33,9 +51,11 @@ struct StoreState {
   std::string path;
   std::string key;  // UTF-8 as configured
   FileStamp stamp;
+  bool racy = false;  // the stamp cannot be trusted yet: compare the bytes
   bool loaded = false;
   RegStore store;
-  std::string error;
+  std::string bytes;  // of the loaded store
+  std::string error;  // why the file is refused; the loaded store may still serve
 };
 
 StoreState &state() {
@@ -59,12 +79,32 @@ FileStamp stamp_of(const std::string &path, bool *exists) {
   if (!*exists) return stamp;
   stamp.size = static_cast<long long>(st.st_size);
 #if defined(_WIN32)
-  stamp.mtime = static_cast<long long>(st.st_mtime);
+  stamp.mtime = static_cast<long long>(st.st_mtime) * 1000000000LL;
+  stamp.ctime = static_cast<long long>(st.st_ctime) * 1000000000LL;
 #else
   stamp.mtime = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  stamp.ctime = static_cast<long long>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec;
   stamp.inode = static_cast<long long>(st.st_ino);
+  stamp.device = static_cast<long long>(st.st_dev);
 #endif
   return stamp;
+}
+
+bool is_racy(const FileStamp &stamp) {
+  const long long now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+  return now - std::max(stamp.mtime, stamp.ctime) < kRacyNs;
+}
+
+// refuse - the file is unusable; a store loaded before keeps serving
+void refuse(StoreState &s, const std::string &error) {
+  if (error != s.error) {
+    log_line(1, 0,
+             "configuration store refused: " + error +
+                 (s.loaded ? "; the configuration read before stays in force" : ""));
+  }
+  s.error = error;
 }
 
 // refresh - brings the parsed store in line with the file; called under the lock.
@@ -78,29 +118,29 @@ void refresh(StoreState &s) {
   bool exists = false;
   FileStamp stamp = stamp_of(s.path, &exists);
   if (!exists) {
-    if (s.loaded || s.error.empty() || s.stamp.size != -1) {
-      s.error = s.path + ": the store file cannot be found";
-      log_line(1, 0, "configuration store refused: " + s.error);
-    }
-    s.loaded = false;
     s.stamp = FileStamp{};
+    refuse(s, s.path + ": the store file cannot be found");
     return;
   }
-  if ((s.loaded || !s.error.empty()) && stamp == s.stamp) return;
+  if ((s.loaded || !s.error.empty()) && stamp == s.stamp && !s.racy) return;
   s.stamp = stamp;
+  s.racy = is_racy(stamp);
   std::ifstream in(s.path, std::ios::binary);
   std::ostringstream bytes;
   bytes << in.rdbuf();
+  if (!in) {
+    refuse(s, s.path + ": the store file cannot be read");
+    return;
+  }
+  if (s.loaded && s.error.empty() && bytes.str() == s.bytes) return;
   RegStore parsed;
   std::string error;
-  if (!in || !RegStore::parse(bytes.str(), s.path, &parsed, &error)) {
-    if (error.empty()) error = s.path + ": the store file cannot be read";
-    s.loaded = false;
-    s.error = error;
-    log_line(1, 0, "configuration store refused: " + error);
+  if (!RegStore::parse(bytes.str(), s.path, &parsed, &error)) {
+    refuse(s, error);
     return;
   }
   s.store = std::move(parsed);
+  s.bytes = bytes.str();
   s.loaded = true;
   s.error.clear();
 }
@@ -114,8 +154,10 @@ void configure_store(const std::string &path, const std::string &key) {
   s.path = path;
   s.key = key;
   s.loaded = false;
+  s.bytes.clear();
   s.error.clear();
   s.stamp = FileStamp{};
+  s.racy = false;
 }
 
 std::optional<RegValue> lookup(const std::string &key, const std::string &name) {
@@ -146,7 +188,7 @@ std::string store_error() {
   StoreState &s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   refresh(s);
-  return s.loaded ? std::string() : s.error;
+  return s.error;
 }
 
 }  // namespace zz::roriv

@@ -17,7 +17,8 @@ std::optional<RegValue> lookup(const std::string &key, const std::string &name);
 // host_key - the key in code page 1251, after bringing the store in line with
 // the file; nothing when the store is unusable
 std::optional<std::string> host_key();
-// store_error - why the store is unusable ("" when it is fine)
+// store_error - why the file is refused ("" when it is fine); a store loaded
+// before the file went bad keeps answering
 std::string store_error();
 
 }  // namespace zz::roriv

@@ -26,10 +26,7 @@ class RorivExports : public testing::Test {
   }
   void TearDown() override { roriv_set_log_file(nullptr); }
 
-  void write(const std::string &content) {
-    // Distinct sizes make each rewrite visible to the change test.
-    write_file(store_, content);
-  }
+  void write(const std::string &content) { write_file(store_, content); }
 
   TempDir dir_;
   std::string store_;
@@ -64,7 +61,7 @@ TEST_F(RorivExports, ReadersAnswerNotReadForAbsentOrMistypedValues) {
   EXPECT_STREQ(text, "");
 }
 
-TEST_F(RorivExports, ReloadsWhenTheFileChangesAndRefusesABrokenOne) {
+TEST_F(RorivExports, ReloadsWhenTheFileChangesAndKeepsTheLastGoodOne) {
   // Like the module, each "operation" fetches the key first: that is when a change is seen.
   uint32_t value = 0;
   char key[2048];
@@ -77,12 +74,45 @@ TEST_F(RorivExports, ReloadsWhenTheFileChangesAndRefusesABrokenOne) {
   ASSERT_EQ(OLM_ConfGetDWORD(kKey, "InnRulezFlags", &value, 0), 0u);
   EXPECT_EQ(value, 3u);
 
+  // An edit of the same size within the same moment is still seen.
+  write("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zozerez]\n\"InnRulezFlags\"=dword:00000004\n");
+  ASSERT_EQ(NR_GetRegistryKeyString(key), 0u);
+  ASSERT_EQ(OLM_ConfGetDWORD(kKey, "InnRulezFlags", &value, 0), 0u);
+  EXPECT_EQ(value, 4u);
+
+  // A file that turns bad, or goes away, is reported once; what was read stays.
+  const std::string log = dir_.posix("events.log");
+  roriv_set_log_file(log.c_str());
   write("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zozerez]\n\"InnRulezFlags\"=dword:zz\n");
-  EXPECT_NE(NR_GetRegistryKeyString(key), 0u);
-  EXPECT_NE(OLM_ConfGetDWORD(kKey, "InnRulezFlags", &value, 0), 0u);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(NR_GetRegistryKeyString(key), 0u);
+    ASSERT_EQ(OLM_ConfGetDWORD(kKey, "InnRulezFlags", &value, 0), 0u);
+    EXPECT_EQ(value, 4u);
+  }
   char message[512];
   EXPECT_EQ(roriv_store_status(message, sizeof message), 1u);
   EXPECT_EQ(std::string(message), store_ + ", line 3: a dword needs 1 to 8 hexadecimal digits");
+  ASSERT_EQ(unlink(store_.c_str()), 0);
+  ASSERT_EQ(NR_GetRegistryKeyString(key), 0u);
+  EXPECT_EQ(OLM_ConfGetDWORD(kKey, "InnRulezFlags", &value, 0), 0u);
+  const std::string lines = read_file(log);
+  const std::string refusal = "refused: " + store_ +
+                              ", line 3: a dword needs 1 to 8 hexadecimal digits; "
+                              "the configuration read before stays in force";
+  EXPECT_NE(lines.find(refusal), std::string::npos) << lines;
+  EXPECT_EQ(lines.find(refusal), lines.rfind(refusal)) << lines;
+  EXPECT_NE(lines.find(store_ + ": the store file cannot be found"), std::string::npos) << lines;
+
+  write("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zozerez]\n\"InnRulezFlags\"=dword:00000005\n");
+  ASSERT_EQ(NR_GetRegistryKeyString(key), 0u);
+  ASSERT_EQ(OLM_ConfGetDWORD(kKey, "InnRulezFlags", &value, 0), 0u);
+  EXPECT_EQ(value, 5u);
+  EXPECT_EQ(roriv_store_status(message, sizeof message), 0u);
+
+  // A store that was never good answers nothing.
+  write("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zozerez]\n\"InnRulezFlags\"=dword:zz\n");
+  EXPECT_NE(roriv_setup(store_.c_str(), nullptr), 0u);
+  EXPECT_NE(NR_GetRegistryKeyString(key), 0u);
 }
 
 TEST_F(RorivExports, EventsBecomeReadableLogLines) {
