@@ -28,6 +28,7 @@
 #include "gateway/mime.h"
 #include "gateway/recovery.h"
 #include "gateway/stored_files.h"
+#include "gateway/tree_check.h"
 #include "zozerez.h"
 #include "zozerez_host.h"
 
@@ -140,7 +141,8 @@ class Gateway {
         verbose_(verbose),
         outbox_(s_.outbox),
         inbox_(s_.inbox),
-        progress_(s_.inbox + "/.zozerez-progress") {}
+        progress_(s_.inbox + "/.zozerez-progress"),
+        tree_(s_.outbox + "/.zozerez-passed-over") {}
 
   bool start() {
     std::string error;
@@ -170,6 +172,7 @@ class Gateway {
   // round - one pass over outgoing and incoming messages; true when anything moved
   bool round() {
     bool busy = false;
+    tree_.round([](const std::string &line) { log(line); });
     OXT_output_life_signal(&ctx_);
     while (!g_stop && complete_pending()) {
       const int sent = send_one();
@@ -456,6 +459,7 @@ class Gateway {
   };
   std::optional<Pending> pending_;
   std::string progress_;
+  TreeCheck tree_;
   GetFileCtx ctx_{};
   EventCapture events_;
   unsigned sent_ = 0;

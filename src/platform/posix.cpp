@@ -1,7 +1,8 @@
 // posix.cpp - the OS layer on Linux: the Windows calls the module is written
 // against, as their POSIX equivalents. "\" in paths becomes "/"; exclusive
 // opens are flock locks; moves never replace (renameat2 RENAME_NOREPLACE);
-// symbolic links are never followed, read or written through.
+// symbolic links are never followed, read or written through, and below a
+// directory the module lists no path passes through one (posix_places).
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
@@ -22,11 +23,16 @@
 
 #include "platform/codepage_tables.h"
 #include "platform/os.h"
+#include "platform/posix_places.h"
 
 namespace zz::os {
 namespace {
 
+using posix::Place;
+
 thread_local uint32_t t_last_error = 0;
+// The longest path the module's buffers hold.
+constexpr size_t kMaxPath = 2047;
 
 // windows_error - the one place where errno becomes a Windows error code.
 uint32_t windows_error(int err) {
@@ -156,8 +162,8 @@ class PosixFile final : public File {
 class PosixFinder final : public Finder {
  public:
   // A listing of one directory filtered by a pattern, or a single entry.
-  PosixFinder(DIR *dir, std::string directory, std::string pattern)
-      : dir_(dir), directory_(std::move(directory)), pattern_(std::move(pattern)) {}
+  PosixFinder(DIR *dir, size_t directory_length, std::string pattern)
+      : dir_(dir), directory_length_(directory_length), pattern_(std::move(pattern)) {}
   PosixFinder() = default;
   ~PosixFinder() override {
     if (dir_ != nullptr) ::closedir(dir_);
@@ -169,12 +175,13 @@ class PosixFinder final : public Finder {
     if (dir_ == nullptr) return fail_with(18);  // ERROR_NO_MORE_FILES
     while (struct dirent *d = ::readdir(dir_)) {
       const char *name = d->d_name;
-      // A name holding "\" cannot be addressed through the module's paths.
+      // A name holding "\", or too long for a path, cannot be addressed
+      // through the module's paths.
       if (strchr(name, '\\') != nullptr) continue;
+      if (directory_length_ + 1 + strlen(name) > kMaxPath) continue;
       if (!wildcard_match(pattern_.c_str(), name)) continue;
       struct stat st;
-      std::string full = directory_ + "/" + name;
-      if (::lstat(full.c_str(), &st) != 0) continue;
+      if (::fstatat(::dirfd(dir_), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
       entry->name = name;
       entry->attributes = attributes_of(st);
       return true;
@@ -184,7 +191,7 @@ class PosixFinder final : public Finder {
 
  private:
   DIR *dir_ = nullptr;
-  std::string directory_;
+  size_t directory_length_ = 0;
   std::string pattern_;
 };
 
@@ -196,13 +203,26 @@ class PosixOs final : public Os {
     // O_NONBLOCK keeps a planted FIFO from hanging the open; no O_TRUNC: the
     // file is emptied only once the lock is ours.
     int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (writing ? (O_WRONLY | O_CREAT) : O_RDONLY);
-    int fd = ::open(p.c_str(), flags, 0666);
+    Place place;
+    if (!posix::place_of(p, &place)) {
+      fail(errno);
+      return nullptr;
+    }
+    // Only plain files are opened at all: a device node may act on an open.
+    struct stat st;
+    if (::fstatat(place.dir(), place.name(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(st.st_mode)) {
+      fail(EACCES);
+      return nullptr;
+    }
+    int fd = ::openat(place.dir(), place.name(), flags, 0666);
     if (fd < 0) {
       fail(errno == ELOOP ? EACCES : errno);
       return nullptr;
     }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    // A second name for a file read here could be a file from elsewhere
+    // linked in by someone who may not read it.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (!writing && st.st_nlink > 1)) {
       ::close(fd);
       fail(EACCES);
       return nullptr;
@@ -235,20 +255,14 @@ class PosixOs final : public Os {
     }
     if (!has_wildcard(last)) {
       struct stat st;
-      if (::lstat(p.c_str(), &st) != 0) {
-        fail(errno);
-        return nullptr;
-      }
+      if (!stat_of(p, &st)) return nullptr;
       first->name = last;
       first->attributes = attributes_of(st);
       return std::make_unique<PosixFinder>();
     }
-    DIR *dir = ::opendir(directory.c_str());
-    if (dir == nullptr) {
-      fail(errno);
-      return nullptr;
-    }
-    auto finder = std::make_unique<PosixFinder>(dir, directory, last);
+    DIR *dir = open_listing(directory);
+    if (dir == nullptr) return nullptr;
+    auto finder = std::make_unique<PosixFinder>(dir, directory.size(), last);
     if (!finder->next(first)) {
       fail(ENOENT);
       return nullptr;
@@ -258,41 +272,53 @@ class PosixOs final : public Os {
 
   bool get_attributes(const char *path, uint32_t *attributes) override {
     struct stat st;
-    if (::lstat(native(path).c_str(), &st) != 0) return fail(errno);
+    if (!stat_of(native(path), &st)) return false;
     *attributes = attributes_of(st);
     return true;
   }
 
   bool set_attributes(const char *path, uint32_t attributes) override {
-    std::string p = native(path);
+    Place place;
     struct stat st;
-    if (::lstat(p.c_str(), &st) != 0) return fail(errno);
+    if (!posix::place_of(native(path), &place)) return fail(errno);
+    if (::fstatat(place.dir(), place.name(), &st, AT_SYMLINK_NOFOLLOW) != 0) return fail(errno);
     if (S_ISLNK(st.st_mode)) return fail_with(kErrAccessDenied);
     mode_t mode = st.st_mode & 07777;
     mode = (attributes & kAttrReadOnly) != 0 ? (mode & ~S_IWUSR) : (mode | S_IWUSR);
-    if (::chmod(p.c_str(), mode) != 0) return fail(errno);
+    if (::fchmodat(place.dir(), place.name(), mode, 0) != 0) return fail(errno);
     return true;
   }
 
   bool create_directory(const char *path) override {
-    if (::mkdir(native(path).c_str(), 0777) != 0) return fail(errno);
+    Place place;
+    if (!posix::place_of(native(path), &place)) return fail(errno);
+    if (::mkdirat(place.dir(), place.name(), 0777) != 0) return fail(errno);
     return true;
   }
 
   bool remove_directory(const char *path) override {
-    if (::rmdir(native(path).c_str()) != 0) return fail(errno);
+    Place place;
+    if (!posix::place_of(native(path), &place)) return fail(errno);
+    if (::unlinkat(place.dir(), place.name(), AT_REMOVEDIR) != 0) return fail(errno);
     return true;
   }
 
   bool delete_file(const char *path) override {
-    if (::unlink(native(path).c_str()) != 0) return fail(errno);
+    Place place;
+    if (!posix::place_of(native(path), &place)) return fail(errno);
+    if (::unlinkat(place.dir(), place.name(), 0) != 0) return fail(errno);
     return true;
   }
 
   bool move_file(const char *from, const char *to) override {
     std::string source = native(from);
     std::string target = native(to);
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+    Place from_place, to_place;
+    if (!posix::place_of(source, &from_place) || !posix::place_of(target, &to_place)) {
+      return fail(errno);
+    }
+    if (::renameat2(from_place.dir(), from_place.name(), to_place.dir(), to_place.name(),
+                    RENAME_NOREPLACE) == 0)
       return true;
     if (errno != EINVAL && errno != ENOSYS && errno != EXDEV) return fail(errno);
     return move_without_noreplace(source, target, errno == EXDEV);
@@ -362,6 +388,41 @@ class PosixOs final : public Os {
   uint32_t last_error() override { return t_last_error; }
 
  private:
+  // stat_of - the entry itself (never a link's target); false with the error set
+  static bool stat_of(const std::string &path, struct stat *st) {
+    Place place;
+    if (!posix::place_of(path, &place)) return fail(errno);
+    if (::fstatat(place.dir(), place.name(), st, AT_SYMLINK_NOFOLLOW) != 0) return fail(errno);
+    return true;
+  }
+
+  // open_listing - a served directory as configured; one below it only when
+  // no link leads there
+  static DIR *open_listing(const std::string &directory) {
+    if (posix::serve(directory)) {
+      DIR *dir = ::opendir(directory.c_str());
+      if (dir == nullptr) fail(errno);
+      return dir;
+    }
+    Place place;
+    if (!posix::place_of(directory, &place)) {
+      fail(errno);
+      return nullptr;
+    }
+    const int fd =
+        ::openat(place.dir(), place.name(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+      fail(errno == ELOOP ? EACCES : errno);
+      return nullptr;
+    }
+    DIR *dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+      fail(errno);
+      ::close(fd);
+    }
+    return dir;
+  }
+
   // Where renameat2 cannot refuse to replace: files are linked then
   // unlinked (link fails on an existing target); across file systems they are
   // copied into a target created exclusively.

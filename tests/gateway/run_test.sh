@@ -63,6 +63,15 @@ for reason in "not a MIME message" "without a charset" "no attachment" "not a pl
 done
 [ -z "$(find "$root" -name x -o -name cut.bin)" ] || fail "a hostile file was written"
 
+# Entries the module never takes are named once, not every round.
+ln -s /etc/passwd "$root/out/plain/passwd"
+mkfifo "$root/out/plain/pipe"
+log=$(run; run) || fail "run with planted entries: $log"
+[ "$(grep -c 'passed over .*/out/plain/passwd: a symbolic link; it is never sent' <<<"$log")" -eq 1 ] ||
+  fail "the link was not reported once: $log"
+[ "$(grep -c 'passed over .*/out/plain/pipe: a FIFO' <<<"$log")" -eq 1 ] || fail "no FIFO line: $log"
+rm "$root/out/plain/passwd" "$root/out/plain/pipe"
+
 # A kill somewhere in a round, then a restart: nothing lost, doubled or left
 # claimed. A kill between a claim and its journal entry sets that one file
 # aside in the bad-files directory (the crash test covers each point).
