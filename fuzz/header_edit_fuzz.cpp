@@ -1,11 +1,27 @@
 // header_edit_fuzz.cpp - both edits of header records on arbitrary records:
-// the first byte picks the mode, the edit must neither leak nor lose the
-// bytes behind its stop line.
+// the first byte picks the mode and what is stamped. Besides neither leaking
+// nor losing the bytes behind the stop line, a record written back must read
+// back with the values just written, and lose exactly the line it dropped.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "text/header_edit.h"
+#include "text/header_record.h"
+
+namespace {
+
+uint32_t count_of(const uint8_t *record, uint32_t length, const char *name) {
+  return zz::count_values(zz::make_cursor(record, length), name, "Body");
+}
+
+// fault - stops the run so the input is kept as a finding
+void fault(bool broken) {
+  if (broken) std::abort();
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size == 0) return 0;
@@ -13,9 +29,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   uint32_t length = static_cast<uint32_t>(size - 1);
   auto *record = static_cast<uint8_t *>(std::malloc(length + 8));
   if (length != 0) std::memcpy(record, data + 1, length);
-  zz::del_first_string_upto_mask(mode, &record, &length, "Email", "Body");
-  zz::replace_repeat_info(&record, &length, (data[0] & 4) ? "ABCDEF" : nullptr,
-                          data[0] & 8 ? 77 : 0, data[0] & 16 ? 2 : 0, "Body");
+
+  const uint32_t emails = count_of(record, length, "Email");
+  if (zz::del_first_string_upto_mask(mode, &record, &length, "Email", "Body") == 0) {
+    const uint32_t after = count_of(record, length, "Email");
+    if (mode == zz::kDeleteFirst) fault(emails != 0 && after != emails - 1);
+    if (mode == zz::kKeepFirst) fault(emails != 0 && after != 1);
+    if (mode == zz::kMoveFirst) fault(after != emails);
+  }
+
+  const char *hash = (data[0] & 4) ? "ABCDEF" : nullptr;
+  const uint32_t time = data[0] & 8 ? 77 : 0;
+  const uint32_t number = data[0] & 16 ? 2 : 0;
+  if (zz::replace_repeat_info(&record, &length, hash, time, number, "Body") == 0) {
+    const zz::TextCursor back = zz::make_cursor(record, length);
+    char value[zz::kLineSize];
+    uint32_t read = 0;
+    if (hash != nullptr) {
+      fault(!zz::find_value(back, value, "MessageHash", "Body") || std::strcmp(value, hash) != 0);
+    }
+    if (time != 0 && number != 0) {
+      fault(!zz::find_number(back, "CurrentTime", &read, "Body") || read != time);
+      fault(!zz::find_number(back, "RepeatNumber", &read, "Body") || read != number);
+    }
+  }
   zz::del_first_string_upto_mask(mode, &record, &length, "", nullptr);
   std::free(record);
   return 0;

@@ -27,6 +27,9 @@ namespace zz::gateway {
 namespace {
 
 constexpr const char kDescriptor[] = "olminfo.txt";
+// A send directory still without its descriptor after this long was being
+// made by a gateway that stopped: making one takes a moment, not minutes.
+constexpr double kGroupMakingSeconds = 600;
 // "Уведомление Тельмара о сбое при отправке файла" in code page 1251
 constexpr const char kSubject[] =
     "\xD3\xE2\xE5\xE4\xEE\xEC\xEB\xE5\xED\xE8\xE5 \xD2\xE5\xEB\xFC\xEC\xE0\xF0\xE0 \xEE "
@@ -153,7 +156,7 @@ class Sweep {
       struct stat st;
       if (::lstat(path.c_str(), &st) != 0) continue;
       if (S_ISDIR(st.st_mode)) {
-        send_directory(path);
+        if (!send_directory(path)) unfinished_group(dir, path, name);
       } else if (S_ISREG(st.st_mode) && orphaned(path, name)) {
         set_aside(dir, path, name);
       }
@@ -168,14 +171,19 @@ class Sweep {
            !claimer_alive(name);
   }
 
-  // send_directory - a descriptor under a dead claimer's working name goes back
-  void send_directory(const std::string &dir) {
+  // send_directory - a descriptor under a dead claimer's working name goes
+  // back; false when the directory has no descriptor under any name
+  bool send_directory(const std::string &dir) {
     DIR *d = ::opendir(dir.c_str());
-    if (d == nullptr) return;
+    if (d == nullptr) return true;
     std::vector<std::string> names;
     while (struct dirent *e = ::readdir(d)) names.push_back(e->d_name);
     ::closedir(d);
+    bool described = false;
     for (const std::string &name : names) {
+      long time = 0;
+      unsigned long thread = 0;
+      described = described || name == kDescriptor || parse_work_name(name, &time, &thread);
       const std::string path = dir + "/" + name;
       struct stat st;
       if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !orphaned(path, name)) {
@@ -190,6 +198,45 @@ class Sweep {
         log_("left " + utf8(path) + ": " + utf8(descriptor) + " is there already");
       }
     }
+    return described;
+  }
+
+  // unfinished_group - a send directory the module was still making when its
+  // gateway stopped (files moved in, no descriptor yet): once it is older
+  // than any making takes, its files go back to the rule directory as the
+  // loose files they were, and the directory goes
+  void unfinished_group(const std::string &rule_dir, const std::string &dir,
+                        const std::string &name) {
+    int year, month, day, hour, minute, second, random;
+    if (std::sscanf(name.c_str(), "TMP_%4d%2d%2d%2d%2d%2d_%d", &year, &month, &day, &hour, &minute,
+                    &second, &random) != 7) {
+      return;
+    }
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;
+    if (std::difftime(std::time(nullptr), std::mktime(&tm)) < kGroupMakingSeconds) return;
+    DIR *d = ::opendir(dir.c_str());
+    if (d == nullptr) return;
+    std::vector<std::string> names;
+    while (struct dirent *e = ::readdir(d)) names.push_back(e->d_name);
+    ::closedir(d);
+    unsigned back = 0;
+    for (const std::string &file : names) {
+      struct stat st;
+      const std::string path = dir + "/" + file;
+      if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+      if (move_new(path, rule_dir + "/" + file)) ++back;
+    }
+    const bool removed = ::rmdir(dir.c_str()) == 0;
+    counts_->groups_undone += removed ? 1 : 0;
+    log_("undid the unfinished send directory " + utf8(dir) + ": " + std::to_string(back) +
+         " files back in " + utf8(rule_dir) + (removed ? "" : "; the directory stays"));
   }
 
   // set_aside - a loose file whose pickup name was never recorded: into the

@@ -15,7 +15,7 @@ namespace zz::gateway {
 
 struct RecoveryCounts {
   unsigned completed_sent = 0, put_back = 0, already_done = 0;
-  unsigned descriptors_restored = 0, set_aside = 0;
+  unsigned descriptors_restored = 0, set_aside = 0, groups_undone = 0;
 };
 
 using LogLine = std::function<void(const std::string &)>;

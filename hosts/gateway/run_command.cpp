@@ -200,13 +200,13 @@ class Gateway {
     const size_t seen = events_.lines().size();
     const RecoveryCounts c = recover_claims(&ctx_, outbox_, [](const std::string &l) { log(l); });
     show_events(seen);
-    const unsigned total =
-        c.completed_sent + c.put_back + c.already_done + c.descriptors_restored + c.set_aside;
+    const unsigned total = c.completed_sent + c.put_back + c.already_done + c.descriptors_restored +
+                           c.set_aside + c.groups_undone;
     if (total == 0) return;
     log("recovered after a stop: " + std::to_string(c.completed_sent) + " completed as sent, " +
         std::to_string(c.put_back + c.descriptors_restored) + " offered again, " +
         std::to_string(c.already_done) + " already completed, " + std::to_string(c.set_aside) +
-        " set aside");
+        " set aside, " + std::to_string(c.groups_undone) + " unfinished send directories undone");
   }
 
   // send_one - 1 a message went, 0 one was put back, -1 nothing more this round

@@ -49,4 +49,21 @@ for point in "${points[@]}"; do
     *) [ "$aside" -eq 0 ] || fail "$aside files set aside" ;;
   esac
 done
+# A send directory the module was still making (files in, no descriptor yet)
+# when its gateway stopped: once old, its files go back and are sent; a
+# young one is left to whoever is making it.
+point=unfinished-group
+tree="$root/group"
+mkdir -p "$tree"/out/{plain,requests,separate,guaranteed} "$tree"/in/{receipts,statements,all} \
+  "$tree"/{in-errors,out-errors,state}
+sed -e "s|@ROOT@|$tree|g" "$template" >"$tree/gw.reg"
+young="$tree/out/plain/TMP_$(date +%Y%m%d%H%M%S)_7"
+mkdir "$tree/out/plain/TMP_20200101000000_1234" "$young"
+echo grouped >"$tree/out/plain/TMP_20200101000000_1234/g.txt"
+echo young >"$young/y.txt"
+log=$(for _ in 1 2; do "$gateway" run --once --config "$tree/gw.reg" 2>&1; done)
+grep -q "undid the unfinished send directory .*TMP_20200101000000_1234: 1 files back" <<<"$log" ||
+  fail "no undo line: $log"
+[ "$(cat "$tree/in/all/g.txt" 2>/dev/null)" = grouped ] || fail "the grouped file was not sent: $log"
+[ -f "$young/y.txt" ] || fail "a young send directory was touched"
 echo "crash points checked: ${#points[@]}"
