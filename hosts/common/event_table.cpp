@@ -44,6 +44,8 @@ const EventInfo kEvents[] = {
     {0xE0090026, "tt", "cannot copy \"%1\" to \"%2\""},
     {0xE0090028, "n", "a file could not be read in three attempts (system error %1)"},
     {0xE0030015, "tt", "%1 failed in %2 (setting AttachmentSort)"},
+    // The host program's own events.
+    {0xE00A0001, "tt", "set aside \"%1\" as \"%2\": claimed by a gateway that stopped before recording its name"},
 };
 // clang-format on
 

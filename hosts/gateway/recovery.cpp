@@ -134,9 +134,11 @@ bool notify_admin(const std::string &dir, const Admin &admin, const std::string 
   return ::rename(tmp.c_str(), (request + "/" + kDescriptor).c_str()) == 0;
 }
 
+// The gateway's own event: a claimed file set aside under its working name.
+constexpr uint32_t kEvSetAside = 0xE00A0001;
+
 void report(const std::string &from, const std::string &to) {
-  OLM_ReportEvent(OXT_LEVEL_DETAIL, OXT_EV_RENAME, from.c_str(), to.c_str());
-  OLM_ReportEvent(OXT_LEVEL_SUMMARY, OXT_EV_SUMMARY, "recover_claims", "zozerez-gateway");
+  OLM_ReportEvent(OXT_LEVEL_SUMMARY, kEvSetAside, from.c_str(), to.c_str());
 }
 
 class Sweep {
