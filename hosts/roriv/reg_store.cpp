@@ -404,8 +404,12 @@ const RegValue *RegStore::find(std::string_view key, std::string_view name) cons
 }
 
 std::string normalise_key(std::string_view key) {
+  // Separators and blanks go together from the end: "A\\ " names the key "A".
   std::string out = upper(trim(key));
-  while (!out.empty() && (out.back() == '\\' || out.back() == '/')) out.pop_back();
+  while (!out.empty() && (out.back() == '\\' || out.back() == '/' || out.back() == ' ' ||
+                          out.back() == '\t' || out.back() == '\r')) {
+    out.pop_back();
+  }
   return out;
 }
 
