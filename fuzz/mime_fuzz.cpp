@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "gateway/mime.h"
+#include "gateway/mail/mime.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static const bool ready = (zz::gateway::mime_init(), true);

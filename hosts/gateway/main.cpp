@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "gateway/collect_command.h"
-#include "gateway/config_report.h"
-#include "gateway/console.h"
-#include "gateway/crash_points.h"
-#include "gateway/run_command.h"
-#include "gateway/store_command.h"
+#include "gateway/base/console.h"
+#include "gateway/commands/collect_command.h"
+#include "gateway/commands/config_report.h"
+#include "gateway/commands/run_command.h"
+#include "gateway/commands/store_command.h"
+#include "gateway/service/crash_points.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // closing guaranteed deliveries by the receipts that arrive. SIGTERM and
 // SIGINT end the loop after the message in hand. A journal (outgoing) and a
 // progress note (incoming) let the next start finish what a crash cut off.
-#include "gateway/run_command.h"
+#include "gateway/commands/run_command.h"
 
 #include <signal.h>
 #include <time.h>
@@ -19,16 +19,16 @@
 #include <optional>
 #include <set>
 
-#include "gateway/console.h"
-#include "gateway/crash_points.h"
-#include "gateway/event_capture.h"
-#include "gateway/journal.h"
-#include "gateway/maildir.h"
-#include "gateway/message_hash.h"
-#include "gateway/mime.h"
-#include "gateway/recovery.h"
-#include "gateway/stored_files.h"
-#include "gateway/tree_check.h"
+#include "gateway/base/console.h"
+#include "gateway/base/event_capture.h"
+#include "gateway/base/stored_files.h"
+#include "gateway/mail/message_hash.h"
+#include "gateway/mail/mime.h"
+#include "gateway/service/crash_points.h"
+#include "gateway/service/journal.h"
+#include "gateway/service/recovery.h"
+#include "gateway/service/tree_check.h"
+#include "gateway/transport/maildir.h"
 #include "zozerez.h"
 #include "zozerez_host.h"
 

@@ -1,7 +1,7 @@
 // tree_check.cpp - an entry is known by its path and inode, so one replaced
 // by another hostile entry of the same name is reported again; entries that
 // went away are forgotten.
-#include "gateway/tree_check.h"
+#include "gateway/service/tree_check.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <fstream>
 
-#include "gateway/console.h"
-#include "gateway/stored_files.h"
+#include "gateway/base/console.h"
+#include "gateway/base/stored_files.h"
 
 namespace zz::gateway {
 namespace {

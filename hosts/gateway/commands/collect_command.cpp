@@ -1,14 +1,14 @@
 // collect_command.cpp - one outgoing cycle as a mail host runs it: every
 // message OXT_get_files hands out is printed, completed with the chosen
 // outcome through OXT_delete_files and released with OXT_free_files.
-#include "gateway/collect_command.h"
+#include "gateway/commands/collect_command.h"
 
 #include <cstdio>
 #include <iostream>
 
-#include "gateway/console.h"
-#include "gateway/event_capture.h"
-#include "gateway/message_hash.h"
+#include "gateway/base/console.h"
+#include "gateway/base/event_capture.h"
+#include "gateway/mail/message_hash.h"
 #include "zozerez.h"
 
 namespace zz::gateway {

@@ -1,5 +1,5 @@
 // event_capture.cpp - a roriv event sink that keeps readable lines.
-#include "gateway/event_capture.h"
+#include "gateway/base/event_capture.h"
 
 #include <cstdio>
 

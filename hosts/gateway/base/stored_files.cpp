@@ -1,5 +1,5 @@
 // stored_files.cpp - listing what the input rules' directories hold.
-#include "gateway/stored_files.h"
+#include "gateway/base/stored_files.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

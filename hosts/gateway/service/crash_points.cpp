@@ -1,6 +1,6 @@
 // crash_points.cpp - SIGKILL, not exit: nothing is flushed, no destructor
 // runs, exactly as when the machine's OOM killer or an admin's kill -9 hits.
-#include "gateway/crash_points.h"
+#include "gateway/service/crash_points.h"
 
 #include <signal.h>
 #include <unistd.h>

@@ -2,7 +2,7 @@
 // thread's id. The thread still runs when /proc knows that id and the task
 // behind it started no later than the claim (ids are reused). A claim the
 // journal of a live gateway names is never ours to touch either.
-#include "gateway/recovery.h"
+#include "gateway/service/recovery.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,9 +18,9 @@
 #include <set>
 #include <sstream>
 
-#include "gateway/console.h"
-#include "gateway/journal.h"
-#include "gateway/stored_files.h"
+#include "gateway/base/console.h"
+#include "gateway/base/stored_files.h"
+#include "gateway/service/journal.h"
 #include "zozerez_host.h"
 
 namespace zz::gateway {

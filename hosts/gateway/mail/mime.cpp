@@ -1,13 +1,13 @@
 // mime.cpp - the GMime layer. GMime objects are reference counted; every
 // object made here is released before the function returns.
-#include "gateway/mime.h"
+#include "gateway/mail/mime.h"
 
 #include <gmime/gmime.h>
 
 #include <cstring>
 #include <memory>
 
-#include "gateway/console.h"
+#include "gateway/base/console.h"
 
 namespace zz::gateway {
 namespace {

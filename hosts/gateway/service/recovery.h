@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "gateway/maildir.h"
+#include "gateway/transport/maildir.h"
 #include "zozerez.h"
 
 namespace zz::gateway {

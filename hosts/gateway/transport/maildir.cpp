@@ -1,7 +1,7 @@
 // maildir.cpp - Maildir delivery and pickup. Unique names follow the usual
 // "time.Ppid_count.host" form; the tag (a message hash) is part of the name
 // so that a restart can tell whether a message was already delivered.
-#include "gateway/maildir.h"
+#include "gateway/transport/maildir.h"
 
 #include <dirent.h>
 #include <fcntl.h>

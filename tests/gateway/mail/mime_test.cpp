@@ -1,7 +1,7 @@
 // mime_test.cpp - the gateway's MIME layer: code page 1251 texts and names
 // survive a round trip through UTF-8 headers (RFC 2047, RFC 2231), and what
 // must not be stored is refused with its reason.
-#include "gateway/mime.h"
+#include "gateway/mail/mime.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // message_hash.cpp - SHA-256 over what a message carries, through OpenSSL.
-#include "gateway/message_hash.h"
+#include "gateway/mail/message_hash.h"
 
 #include <openssl/evp.h>
 

@@ -1,5 +1,5 @@
 // console.cpp - code page conversions for printing and the store setup.
-#include "gateway/console.h"
+#include "gateway/base/console.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // recovery_test.cpp - which working names recovery may touch: only those the
 // module writes, and only when the claiming thread is gone.
-#include "gateway/recovery.h"
+#include "gateway/service/recovery.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,11 +1,11 @@
 // config_report.cpp - the settings listing. It reads through the same roriv
 // functions the module calls, so what it shows is what the module will see.
-#include "gateway/config_report.h"
+#include "gateway/commands/config_report.h"
 
 #include <cstdint>
 #include <string>
 
-#include "gateway/console.h"
+#include "gateway/base/console.h"
 #include "zozerez_host.h"
 
 namespace zz::gateway {

@@ -2,7 +2,7 @@
 // a received file (signed or encrypted files travel in the signed-file
 // container with their signatures), calls OXT_store_file_ext, and shows the
 // files that appeared under the rule and error directories.
-#include "gateway/store_command.h"
+#include "gateway/commands/store_command.h"
 
 #include <cstdio>
 #include <fstream>
@@ -10,9 +10,9 @@
 #include <set>
 #include <sstream>
 
-#include "gateway/console.h"
-#include "gateway/event_capture.h"
-#include "gateway/stored_files.h"
+#include "gateway/base/console.h"
+#include "gateway/base/event_capture.h"
+#include "gateway/base/stored_files.h"
 #include "zozerez.h"
 #include "zozerez_host.h"
 

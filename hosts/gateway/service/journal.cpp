@@ -2,7 +2,7 @@
 // the file cut to its length; an entry ends with an "end" line, so a kill
 // between the two leaves a complete entry followed by ignored old bytes.
 // The lock is flock(2): the kernel drops it when its holder dies.
-#include "gateway/journal.h"
+#include "gateway/service/journal.h"
 
 #include <dirent.h>
 #include <fcntl.h>
