@@ -1,5 +1,5 @@
 // event_table.h - every event code the module reports: the kinds of its
-// arguments ('t' text, 'n' number), as a message table would know them, and
+// arguments ('t' text, 'p' path, 'n' number), as a message table would know them, and
 // a readable English text with %1..%3 where the arguments go.
 #pragma once
 
@@ -17,6 +17,8 @@ struct EventInfo {
 
 // find_event - null for a code the module never reports
 const EventInfo *find_event(uint32_t code);
+// display_path - a path as this system writes it: "/" on POSIX, "\\" on Windows
+std::string display_path(std::string path);
 // format_event - the text with the arguments put in (arguments already UTF-8)
 std::string format_event(const EventInfo &info, const std::vector<std::string> &args);
 

@@ -127,7 +127,8 @@ RORIV_EXPORT void OLM_ReportEvent(uint32_t level, uint32_t code, ...) {
         if (*kind == 'n') {
           args.push_back(std::to_string(va_arg(list, unsigned int)));
         } else {
-          args.push_back(zz::host_common::cp1251_to_utf8(text_of(va_arg(list, const char *))));
+          std::string text = zz::host_common::cp1251_to_utf8(text_of(va_arg(list, const char *)));
+          args.push_back(*kind == 'p' ? zz::host_common::display_path(std::move(text)) : text);
         }
       }
     }

@@ -120,11 +120,16 @@ TEST_F(RorivExports, EventsBecomeReadableLogLines) {
   roriv_set_log_file(log.c_str());
   OLM_ReportEvent(3, OXT_EV_WRITE_FILE, "C:\\in\\\xEE\xF2\xF7\xE5\xF2.txt");  // отчет
   OLM_ReportEvent(1, OXT_EV_SUMMARY, "write_to_file(2)", "OXT_store_file_ext");
+  OLM_ReportEvent(3, OXT_EV_READ_SETTING, "Path", "HKLM\\Zozerez");
   OLM_ReportEvent(3, OXT_EV_NO_INPUT_RULE, "a.txt", "x@y", 3u);
   OLM_SignalFailure(0, 1);
   std::string lines = read_file(log);
-  EXPECT_NE(lines.find("level 3 E0090003 cannot write the file \"C:\\in\\\xD0\xBE\xD1\x82\xD1"
+  // Paths are shown as this system writes them; a registry key keeps its "\\".
+  EXPECT_NE(lines.find("level 3 E0090003 cannot write the file \"C:/in/\xD0\xBE\xD1\x82\xD1"
                        "\x87\xD0\xB5\xD1\x82.txt\"\n"),
+            std::string::npos)
+      << lines;
+  EXPECT_NE(lines.find("cannot read the setting \"Path\" under \"HKLM\\Zozerez\""),
             std::string::npos)
       << lines;
   EXPECT_NE(lines.find("level 1 E0090002 write_to_file(2) failed in OXT_store_file_ext\n"),

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "common/cp1251.h"
+#include "common/event_table.h"
 #include "roriv/roriv.h"
 
 namespace zz::gateway {
@@ -15,6 +16,10 @@ constexpr const char *kDefaultStore = "/etc/zozerez/gateway.reg";
 
 std::string utf8(std::string_view cp1251_text) {
   return host_common::cp1251_to_utf8(cp1251_text);
+}
+
+std::string shown_path(std::string_view cp1251_path) {
+  return host_common::display_path(host_common::cp1251_to_utf8(cp1251_path));
 }
 
 bool cp1251(std::string_view utf8_text, std::string *out) {

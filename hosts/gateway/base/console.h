@@ -9,6 +9,9 @@ namespace zz::gateway {
 
 // utf8 - a code page 1251 text as UTF-8
 std::string utf8(std::string_view cp1251);
+// shown_path - a module path (code page 1251, "\\" inside) as people read it:
+// UTF-8, with this system's separator throughout
+std::string shown_path(std::string_view cp1251_path);
 // cp1251 - a UTF-8 argument as code page 1251; false when it cannot be
 bool cp1251(std::string_view utf8_text, std::string *out);
 

@@ -17,39 +17,6 @@ namespace {
 // Messages a cycle may take at most: a guard against a request that keeps coming back.
 constexpr int kMostMessages = 100000;
 
-struct CollectOptions {
-  uint32_t status = 0;
-  std::string hash;  // empty: the message's own hash
-  std::string config, key;
-};
-
-bool parse_collect(const std::vector<std::string> &args, CollectOptions *o) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string &a = args[i];
-    if (i + 1 >= args.size()) return false;
-    const std::string &v = args[++i];
-    if (a == "--status") {
-      if (v == "sent")
-        o->status = 0;
-      else if (v == "failed")
-        o->status = 2;
-      else if (v == "retry")
-        o->status = 1;
-      else
-        return false;
-    } else if (a == "--hash") {
-      o->hash = v;
-    } else if (a == "--config") {
-      o->config = v;
-    } else if (a == "--key") {
-      o->key = v;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
 const char *or_none(const char *text) {
   return text != nullptr ? text : "(none)";
 }
@@ -75,7 +42,7 @@ void print_message(int number, const OutgoingMessage &m, const std::string &hash
   std::snprintf(flags, sizeof flags, "0x%X", m.Flags);
   std::cout << "  flags:   " << flags << ((m.Flags & 1) ? " encrypt" : "")
             << ((m.Flags & 2) ? " sign" : "") << "\n";
-  if (m.SendDirPath != nullptr) std::cout << "  request: " << utf8(m.SendDirPath) << "\n";
+  if (m.SendDirPath != nullptr) std::cout << "  request: " << shown_path(m.SendDirPath) << "\n";
   std::cout << "  hash:    " << hash << "\n";
 }
 
@@ -87,16 +54,9 @@ void print_events(const EventCapture &events, size_t from) {
 
 }  // namespace
 
-int run_collect(const std::vector<std::string> &args) {
-  CollectOptions o;
-  if (!parse_collect(args, &o)) {
-    std::fputs(
-        "usage: zozerez-gateway collect [--status sent|failed|retry] [--hash TEXT]\n"
-        "         [--config FILE] [--key KEY]\n",
-        stderr);
-    return 2;
-  }
-  if (!open_store(o.config, o.key)) return 1;
+int run_collect(const CommandLine &cl) {
+  const CollectOptions &o = cl.collect;
+  if (!open_store(cl.config, cl.key)) return 1;
   EventCapture events;
   GetFileCtx ctx{};
   if (OXT_init_get_files(&ctx) != 0) {
@@ -147,24 +107,9 @@ int run_collect(const std::vector<std::string> &args) {
   return ok ? 0 : 1;
 }
 
-int run_receipt(const std::vector<std::string> &args) {
-  std::string hash, config, key;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if ((args[i] == "--config" || args[i] == "--key") && i + 1 < args.size()) {
-      (args[i] == "--config" ? config : key) = args[i + 1];
-      ++i;
-    } else if (hash.empty()) {
-      hash = args[i];
-    } else {
-      hash.clear();
-      break;
-    }
-  }
-  if (hash.empty()) {
-    std::fputs("usage: zozerez-gateway receipt HASH [--config FILE] [--key KEY]\n", stderr);
-    return 2;
-  }
-  if (!open_store(config, key)) return 1;
+int run_receipt(const CommandLine &cl) {
+  const std::string &hash = cl.receipt_hash;
+  if (!open_store(cl.config, cl.key)) return 1;
   EventCapture events;
   GetFileCtx ctx{};
   OXT_init_get_files(&ctx);  // fills the module's registry key, which the receipt reads

@@ -2,12 +2,11 @@
 // `zozerez-gateway receipt HASH` (a delivery receipt arrived).
 #pragma once
 
-#include <string>
-#include <vector>
+#include "gateway/commands/command_line.h"
 
 namespace zz::gateway {
 
-int run_collect(const std::vector<std::string> &args);
-int run_receipt(const std::vector<std::string> &args);
+int run_collect(const CommandLine &cl);
+int run_receipt(const CommandLine &cl);
 
 }  // namespace zz::gateway

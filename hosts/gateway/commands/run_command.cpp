@@ -54,12 +54,6 @@ struct Settings {
   Address own{"SMTP", "zozerez@localhost"};
 };
 
-struct RunOptions {
-  bool once = false;
-  bool verbose = false;
-  std::string config, key;
-};
-
 void log(const std::string &line) {
   char stamp[32];
   std::time_t t = std::time(nullptr);
@@ -231,7 +225,7 @@ class Gateway {
     const std::string tag = hash + "-" + serial;
     uint32_t status = 1;
     if (got != 0) {
-      log("a message from " + utf8(msg.SendDirPath != nullptr ? msg.SendDirPath : "?") +
+      log("a message from " + shown_path(msg.SendDirPath != nullptr ? msg.SendDirPath : "?") +
           " was refused by the module; put back");
       show_events(seen, true);
     } else {
@@ -244,7 +238,7 @@ class Gateway {
     if (done != 0 || claims_left(msg)) {
       // Kept, with its journal entry, until the completion succeeds: nothing
       // else is collected meanwhile, so no claim is left behind.
-      log("could not complete the message from " + utf8(picked_up_at(msg)) +
+      log("could not complete the message from " + shown_path(picked_up_at(msg)) +
           "; tried again next round");
       pending_ = {msg, status, hash};
       return -1;
@@ -262,7 +256,7 @@ class Gateway {
         OXT_delete_files(&ctx_, &pending_->msg, pending_->status, pending_->hash.c_str());
     show_events(seen, done != 0);
     if (done != 0 || claims_left(pending_->msg)) return false;
-    log("completed the message from " + utf8(picked_up_at(pending_->msg)) + " at last");
+    log("completed the message from " + shown_path(picked_up_at(pending_->msg)) + " at last");
     journal_.clear();
     OXT_free_files(&pending_->msg);
     pending_.reset();
@@ -289,7 +283,7 @@ class Gateway {
     for (const Attachment &a : m.attachments) files += (files.empty() ? "" : ", ") + utf8(a.name);
     log("sent \"" + utf8(m.subject) + "\" [" + files + "] from " + utf8(m.from.type) + ":" +
         utf8(m.from.address) + " to " + who(m.to) + " as " + name + " (picked up at " +
-        utf8(picked_up_at(msg)) + ")");
+        shown_path(picked_up_at(msg)) + ")");
     return 0;
   }
 
@@ -416,7 +410,7 @@ class Gateway {
       crash_point("noted");
       std::string where;
       for (const std::string &path : new_files(before, snapshot(dirs))) {
-        where += (where.empty() ? "" : ", ") + utf8(path);
+        where += (where.empty() ? "" : ", ") + shown_path(path);
       }
       if (result == 0) {
         log("stored " + utf8(a.name) + " from " + utf8(m.from.address) + " as " + where);
@@ -465,22 +459,6 @@ class Gateway {
   unsigned sent_ = 0;
 };
 
-bool parse_run(const std::vector<std::string> &args, RunOptions *o) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--once") {
-      o->once = true;
-    } else if (args[i] == "--verbose") {
-      o->verbose = true;
-    } else if ((args[i] == "--config" || args[i] == "--key") && i + 1 < args.size()) {
-      (args[i] == "--config" ? o->config : o->key) = args[i + 1];
-      ++i;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
 // wait_for_next_round - the poll interval, cut short by a stop
 void wait_for_next_round(uint32_t seconds) {
   for (uint32_t i = 0; i < seconds * 10 && !g_stop; ++i) {
@@ -491,14 +469,9 @@ void wait_for_next_round(uint32_t seconds) {
 
 }  // namespace
 
-int run_run(const std::vector<std::string> &args) {
-  RunOptions o;
-  if (!parse_run(args, &o)) {
-    std::fputs("usage: zozerez-gateway run [--once] [--verbose] [--config FILE] [--key KEY]\n",
-               stderr);
-    return 2;
-  }
-  if (!open_store(o.config, o.key)) return 1;
+int run_run(const CommandLine &cl) {
+  const RunOptions &o = cl.run;
+  if (!open_store(cl.config, cl.key)) return 1;
   Settings settings;
   if (!read_settings(&settings)) return 1;
   struct sigaction action {};

@@ -1,11 +1,10 @@
 // run_command.h - `zozerez-gateway run`: the gateway's service loop.
 #pragma once
 
-#include <string>
-#include <vector>
+#include "gateway/commands/command_line.h"
 
 namespace zz::gateway {
 
-int run_run(const std::vector<std::string> &args);
+int run_run(const CommandLine &cl);
 
 }  // namespace zz::gateway

@@ -19,79 +19,12 @@
 namespace zz::gateway {
 namespace {
 
-struct StoreOptions {
-  std::string file;
-  std::string from_type = "SMTP";
-  std::string from_address;
-  std::vector<std::string> to;
-  std::string name;
-  uint32_t flags = 0;
-  std::vector<std::pair<std::string, std::string>> signatures;  // signer, file
-  std::string config, key;
-};
-
-void usage() {
-  std::fputs(
-      "usage: zozerez-gateway store FILE --from TYPE:ADDRESS [--to ADDRESS]... [--name NAME]\n"
-      "         [--encrypted] [--signed] [--receipt] [--rsa] [--signature SIGNER=SIGFILE]...\n"
-      "         [--config FILE] [--key KEY]\n",
-      stderr);
-}
-
 bool read_whole(const std::string &path, std::string *out) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::ostringstream bytes;
   bytes << in.rdbuf();
   *out = bytes.str();
-  return true;
-}
-
-bool parse_store(const std::vector<std::string> &args, StoreOptions *o) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string &a = args[i];
-    auto value = [&](std::string *out) {
-      if (i + 1 >= args.size()) return false;
-      *out = args[++i];
-      return true;
-    };
-    std::string v;
-    if (a == "--from" && value(&v)) {
-      size_t colon = v.find(':');
-      if (colon != std::string::npos) {
-        o->from_type = v.substr(0, colon);
-        o->from_address = v.substr(colon + 1);
-      } else {
-        o->from_address = v;
-      }
-    } else if (a == "--to" && value(&v)) {
-      o->to.push_back(v);
-    } else if (a == "--name" && value(&v)) {
-      o->name = v;
-    } else if (a == "--signature" && value(&v) && v.find('=') != std::string::npos) {
-      o->signatures.emplace_back(v.substr(0, v.find('=')), v.substr(v.find('=') + 1));
-    } else if ((a == "--config" || a == "--key") && value(&v)) {
-      (a == "--config" ? o->config : o->key) = v;
-    } else if (a == "--encrypted") {
-      o->flags |= 1;
-    } else if (a == "--signed") {
-      o->flags |= 2;
-    } else if (a == "--receipt") {
-      o->flags |= 4;
-    } else if (a == "--rsa") {
-      o->flags |= 8;
-    } else if (!a.empty() && a[0] != '-' && o->file.empty()) {
-      o->file = a;
-    } else {
-      std::fprintf(stderr, "zozerez-gateway store: unexpected argument \"%s\"\n", a.c_str());
-      return false;
-    }
-  }
-  if (o->file.empty() || o->from_address.empty()) return false;
-  if (o->name.empty()) {
-    size_t slash = o->file.find_last_of('/');
-    o->name = slash == std::string::npos ? o->file : o->file.substr(slash + 1);
-  }
   return true;
 }
 
@@ -108,12 +41,8 @@ std::string container(const std::string &content,
 
 }  // namespace
 
-int run_store(const std::vector<std::string> &args) {
-  StoreOptions o;
-  if (!parse_store(args, &o)) {
-    usage();
-    return 2;
-  }
+int run_store(const CommandLine &cl) {
+  const StoreOptions &o = cl.store;
   std::string content;
   if (!read_whole(o.file, &content)) {
     std::fprintf(stderr, "zozerez-gateway store: cannot read \"%s\"\n", o.file.c_str());
@@ -141,7 +70,7 @@ int run_store(const std::vector<std::string> &args) {
                stderr);
     return 1;
   }
-  if (!open_store(o.config, o.key)) return 1;
+  if (!open_store(cl.config, cl.key)) return 1;
 
   std::vector<AddressEntry> recipients;
   for (std::string &address : to) {
@@ -163,7 +92,7 @@ int run_store(const std::vector<std::string> &args) {
   const int32_t result = OXT_store_file_ext(&msg);
   for (const std::string &path : new_files(before, snapshot(dirs))) {
     // Names on disk are the module's code page 1251 bytes.
-    std::cout << (result == 0 ? "stored: " : "kept: ") << utf8(path) << "\n";
+    std::cout << (result == 0 ? "stored: " : "kept: ") << shown_path(path) << "\n";
   }
   if (result != 0) {
     std::cout << "not stored by the rules:\n";

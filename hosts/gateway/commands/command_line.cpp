@@ -1,0 +1,184 @@
+// command_line.cpp - the commands and options as CLI11 declares them. Help
+// goes to standard output with exit 0; an unknown command or option is one
+// line and the short usage on standard error with exit 2. The options
+// --config and --key belong to the program and may follow any command.
+#include "gateway/commands/command_line.h"
+
+#include <CLI/CLI.hpp>
+
+#include <map>
+#include <sstream>
+
+#ifndef ZOZEREZ_VERSION
+#define ZOZEREZ_VERSION "0"
+#endif
+#ifndef ZOZEREZ_BUILD
+#define ZOZEREZ_BUILD "unknown"
+#endif
+
+namespace zz::gateway {
+namespace {
+
+constexpr const char kUsage[] =
+    "usage: zozerez-gateway COMMAND [OPTIONS] [--config FILE] [--key KEY]\n"
+    "commands: config, store, collect, receipt, run; zozerez-gateway --help tells more\n";
+
+constexpr const char *kCommands[] = {"config", "store", "collect", "receipt", "run"};
+
+// unknown_command - the first word that is neither an option nor a value of
+// --config or --key, when it names no command; empty otherwise
+std::string unknown_command(int argc, const char *const *argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--config" || arg == "--key") {
+      ++i;
+    } else if (!arg.empty() && arg[0] != '-') {
+      for (const char *command : kCommands) {
+        if (arg == command) return {};
+      }
+      return arg;
+    }
+  }
+  return {};
+}
+
+#define ZZ_FOOTER                                                                         \
+  "Exit status: 0 done, 1 failed, 2 usage error.\n"                                       \
+  "Environment: RORIV_STORE (the store when --config is not given), RORIV_KEY (the key\n" \
+  "when --key is not given), RORIV_LOG (a file every event is also appended to).\n"
+
+constexpr const char kFooter[] = ZZ_FOOTER;
+constexpr const char kEveryCommand[] =
+    "Every command also takes --config FILE and --key KEY.\n" ZZ_FOOTER;
+
+// sender - "TYPE:ADDRESS" or a bare address (SMTP)
+void split_sender(const std::string &value, StoreOptions *o) {
+  const size_t colon = value.find(':');
+  if (colon == std::string::npos) {
+    o->from_address = value;
+  } else {
+    o->from_type = value.substr(0, colon);
+    o->from_address = value.substr(colon + 1);
+  }
+}
+
+void declare(CLI::App &app, CommandLine *cl, std::vector<std::string> *signatures,
+             std::string *sender, std::string *status) {
+  app.description(
+      "zozerez-gateway - the host program of the zozerez module: stores received files by\n"
+      "the input rules, collects files to send by the output rules, and runs the gateway.");
+  app.footer(kFooter);
+  app.set_version_flag("--version", version_text());
+  app.require_subcommand(1);
+  app.add_option("--config", cl->config,
+                 "the configuration store, a .reg file (else $RORIV_STORE, else "
+                 "/etc/zozerez/gateway.reg)")
+      ->type_name("FILE");
+  app.add_option("--key", cl->key,
+                 "the gateway's key in the store (else $RORIV_KEY, else the first key)")
+      ->type_name("KEY");
+
+  CLI::App *config = app.add_subcommand("config",
+                                        "print every setting the module reads, "
+                                        "marking absent required ones");
+  config->fallthrough()->footer(kEveryCommand);
+
+  CLI::App *store = app.add_subcommand(
+      "store", "store FILE as an incoming message and print where the input rules put it");
+  store->fallthrough()->footer(kEveryCommand);
+  store->add_option("FILE", cl->store.file, "the received file")->required();
+  store->add_option("--from", *sender, "the sender, TYPE:ADDRESS or an SMTP address")
+      ->required()
+      ->type_name("TYPE:ADDRESS");
+  store->add_option("--to", cl->store.to, "a recipient (repeat for more)")->type_name("ADDRESS");
+  store->add_option("--name", cl->store.name, "the file's name in the message (else its own)")
+      ->type_name("NAME");
+  store->add_flag("--encrypted", "the message was encrypted");
+  store->add_flag("--signed", "the message was signed");
+  store->add_flag("--receipt", "the message is a receipt");
+  store->add_flag("--rsa", "the message is an RSA message");
+  store
+      ->add_option("--signature", *signatures,
+                   "a signature of the file by SIGNER (repeat for more)")
+      ->type_name("SIGNER=FILE")
+      ->check([](const std::string &v) {
+        return v.find('=') == std::string::npos ? std::string("expected SIGNER=FILE")
+                                                : std::string();
+      });
+
+  CLI::App *collect = app.add_subcommand(
+      "collect", "one outgoing cycle: print, complete and release every message");
+  collect->fallthrough()->footer(kEveryCommand);
+  collect->add_option("--status", *status, "how every message is completed (default sent)")
+      ->check(CLI::IsMember({"sent", "failed", "retry"}));
+  collect->add_option("--hash", cl->collect.hash, "the hash to complete with (else the message's)")
+      ->type_name("TEXT");
+
+  CLI::App *receipt =
+      app.add_subcommand("receipt", "a receipt arrived for HASH: close its guaranteed delivery");
+  receipt->fallthrough()->footer(kEveryCommand);
+  receipt->add_option("HASH", cl->receipt_hash, "the message hash the receipt names")->required();
+
+  CLI::App *run = app.add_subcommand(
+      "run", "the service loop: outbox and inbox Maildirs, receipts, recovery after a stop");
+  run->fallthrough()->footer(kEveryCommand);
+  run->add_flag("--once", cl->run.once, "one round, then exit");
+  run->add_flag("--verbose", cl->run.verbose, "log the module's events of every message");
+}
+
+}  // namespace
+
+std::string version_text() {
+  return std::string("zozerez-gateway ") + ZOZEREZ_VERSION + " (build " + ZOZEREZ_BUILD + ")";
+}
+
+CommandLine parse_command_line(int argc, const char *const *argv) {
+  CommandLine cl;
+  CLI::App app("", "zozerez-gateway");
+  std::vector<std::string> signatures;
+  std::string sender, status = "sent";
+  declare(app, &cl, &signatures, &sender, &status);
+  std::ostringstream out, err;
+  const std::string unknown = unknown_command(argc, argv);
+  if (!unknown.empty()) {
+    cl.exit_code = CommandLine::kUsage;
+    cl.err = "zozerez-gateway: unknown command \"" + unknown + "\"\n" + kUsage;
+    return cl;
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp &e) {
+    app.exit(e, out, err);
+    cl.out = out.str();
+    return cl;
+  } catch (const CLI::CallForVersion &e) {
+    cl.out = version_text() + "\n";
+    return cl;
+  } catch (const CLI::ParseError &e) {
+    cl.exit_code = CommandLine::kUsage;
+    cl.err = std::string("zozerez-gateway: ") + e.what() + "\n" + kUsage;
+    return cl;
+  }
+  cl.command = app.get_subcommands().front()->get_name();
+  if (cl.command == "store") {
+    split_sender(sender, &cl.store);
+    const CLI::App *store = app.get_subcommand("store");
+    const std::map<std::string, uint32_t> kinds = {
+        {"--encrypted", 1}, {"--signed", 2}, {"--receipt", 4}, {"--rsa", 8}};
+    for (const auto &[flag, bit] : kinds) {
+      if (store->count(flag) != 0) cl.store.flags |= bit;
+    }
+    for (const std::string &s : signatures) {
+      cl.store.signatures.emplace_back(s.substr(0, s.find('=')), s.substr(s.find('=') + 1));
+    }
+    if (cl.store.name.empty()) {
+      const size_t slash = cl.store.file.find_last_of('/');
+      cl.store.name = slash == std::string::npos ? cl.store.file : cl.store.file.substr(slash + 1);
+    }
+  } else if (cl.command == "collect") {
+    cl.collect.status = status == "sent" ? 0 : status == "retry" ? 1 : 2;
+  }
+  return cl;
+}
+
+}  // namespace zz::gateway

@@ -1,0 +1,52 @@
+// command_line.h - what a user typed, parsed with CLI11: the command, the
+// options every command takes (--config, --key) and each command's own.
+// parse_command_line never exits: it says what to do and what to print, so
+// that main() and the tests see the same answers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zz::gateway {
+
+struct StoreOptions {
+  std::string file;
+  std::string from_type = "SMTP";
+  std::string from_address;
+  std::vector<std::string> to;
+  std::string name;  // empty: the file's own name
+  uint32_t flags = 0;
+  std::vector<std::pair<std::string, std::string>> signatures;  // signer, file
+};
+
+struct CollectOptions {
+  uint32_t status = 0;  // 0 sent, 1 put back, 2 failed for good
+  std::string hash;     // empty: the message's own hash
+};
+
+struct RunOptions {
+  bool once = false;
+  bool verbose = false;
+};
+
+struct CommandLine {
+  // Exit codes: 0 done, 1 failed, 2 usage.
+  static constexpr int kDone = 0, kFailed = 1, kUsage = 2;
+
+  std::string command;  // "config", "store", "collect", "receipt", "run"; empty: exit now
+  int exit_code = kDone;
+  std::string out, err;  // what to print before exiting (help, version, errors)
+  std::string config, key;
+  StoreOptions store;
+  CollectOptions collect;
+  std::string receipt_hash;
+  RunOptions run;
+};
+
+CommandLine parse_command_line(int argc, const char *const *argv);
+// version_text - the program, its version and the build it came from
+std::string version_text();
+
+}  // namespace zz::gateway
