@@ -3,7 +3,6 @@
 #include "files/blocks.h"
 
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <cstring>
 
@@ -13,11 +12,13 @@
 namespace zz::test {
 namespace {
 
+// The spare bytes are written into: under AddressSanitizer a block without
+// them is an overflow.
 TEST(Blocks, CopiesCarryEightSpareBytes) {
   char *text = nullptr;
   ASSERT_EQ(create_string(&text, ""), kOk);
   EXPECT_EQ(text[0], '\0');
-  EXPECT_GE(malloc_usable_size(text), 8u);
+  std::memset(text + 1, 0x55, 7);
   std::free(text);
 
   void *memory = nullptr;
@@ -29,7 +30,7 @@ TEST(Blocks, CopiesCarryEightSpareBytes) {
   void *data = nullptr;
   ASSERT_EQ(create_data(&data, "abc", 3), kOk);
   EXPECT_EQ(std::memcmp(data, "abc", 3), 0);
-  EXPECT_GE(malloc_usable_size(data), 11u);
+  std::memset(static_cast<char *>(data) + 3, 0x55, 8);
   std::free(data);
   EXPECT_TRUE(host().events.empty());
 }

@@ -57,9 +57,9 @@ TEST_F(HashStore, RecordsAndConfirms) {
 TEST_F(HashStore, SameRequestRecordedTwice) {
   const std::string a = request("a");
   const std::string keep = request("keep");
-  add_hash_to_file(a.c_str(), "H1");
-  add_hash_to_file(a.c_str(), "H1");
-  add_hash_to_file(keep.c_str(), "H2");
+  ASSERT_EQ(add_hash_to_file(a.c_str(), "H1"), 0u);
+  ASSERT_EQ(add_hash_to_file(a.c_str(), "H1"), 0u);
+  ASSERT_EQ(add_hash_to_file(keep.c_str(), "H2"), 0u);
   EXPECT_EQ(OXT_ticket_hash("H1"), 0xFFFFFFFFu);
   EXPECT_EQ(host().events, (Events{{3, OXT_EV_DELETE_FILE, {a}},
                                    summary("delete_file", "delete_files_and_subdir")}));

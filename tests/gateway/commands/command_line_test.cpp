@@ -1,0 +1,103 @@
+// command_line_test.cpp - what each command line means: the command, the
+// options wherever they stand, and the exit code and stream of help,
+// version and usage errors.
+#include "gateway/commands/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+namespace zz::gateway {
+namespace {
+
+CommandLine parse(std::vector<const char *> args) {
+  args.insert(args.begin(), "zozerez-gateway");
+  return parse_command_line(static_cast<int>(args.size()), args.data());
+}
+
+TEST(CommandLine, WhatEachLineMeans) {
+  struct Row {
+    std::vector<const char *> args;
+    std::string command;
+    int exit_code;
+    std::function<bool(const CommandLine &)> holds;
+  } rows[] = {
+      {{"config", "--config", "a.reg", "--key", "K"},
+       "config",
+       0,
+       [](const CommandLine &c) { return c.config == "a.reg" && c.key == "K"; }},
+      {{"--config", "a.reg", "run", "--once"},
+       "run",
+       0,
+       [](const CommandLine &c) { return c.config == "a.reg" && c.run.once && !c.run.verbose; }},
+      {{"store", "--from", "EX:/o=x", "dir/f.txt", "--to", "a", "--to", "b", "--signed", "--rsa"},
+       "store",
+       0,
+       [](const CommandLine &c) {
+         const StoreOptions &s = c.store;
+         return s.file == "dir/f.txt" && s.name == "f.txt" && s.from_type == "EX" &&
+                s.from_address == "/o=x" && s.to == std::vector<std::string>{"a", "b"} &&
+                s.flags == (2u | 8u);
+       }},
+      {{"store", "f", "--from", "a@b", "--name", "n.doc", "--signature", "Ivan=s.sgn"},
+       "store",
+       0,
+       [](const CommandLine &c) {
+         return c.store.from_type == "SMTP" && c.store.name == "n.doc" &&
+                c.store.signatures.size() == 1 && c.store.signatures[0].first == "Ivan" &&
+                c.store.signatures[0].second == "s.sgn";
+       }},
+      {{"store", "f", "--from", "a@b", "--encrypted", "--receipt"},
+       "store",
+       0,
+       [](const CommandLine &c) { return c.store.flags == (1u | 4u); }},
+      {{"collect", "--status", "retry", "--hash", "H"},
+       "collect",
+       0,
+       [](const CommandLine &c) { return c.collect.status == 1 && c.collect.hash == "H"; }},
+      {{"collect", "--status", "failed"},
+       "collect",
+       0,
+       [](const CommandLine &c) { return c.collect.status == 2; }},
+      {{"receipt", "ABC", "--key", "K"},
+       "receipt",
+       0,
+       [](const CommandLine &c) { return c.receipt_hash == "ABC" && c.key == "K"; }},
+      {{"--help"}, "", 0, [](const CommandLine &c) { return !c.out.empty() && c.err.empty(); }},
+      {{"store", "-h"},
+       "",
+       0,
+       [](const CommandLine &c) { return c.out.find("--signature") != std::string::npos; }},
+      {{"--version"},
+       "",
+       0,
+       [](const CommandLine &c) { return c.out.rfind("zozerez-gateway ", 0) == 0; }},
+      {{"bogus"},
+       "",
+       2,
+       [](const CommandLine &c) {
+         return c.out.empty() && c.err.find("\"bogus\"") != std::string::npos;
+       }},
+      {{}, "", 2, [](const CommandLine &c) { return !c.err.empty(); }},
+      {{"store", "f"},
+       "",
+       2,
+       [](const CommandLine &c) { return c.err.find("--from") != std::string::npos; }},
+      {{"store", "f", "--from", "a", "--signature", "nosigner"}, "", 2, nullptr},
+      {{"collect", "--status", "maybe"}, "", 2, nullptr},
+      {{"receipt"}, "", 2, nullptr},
+      {{"run", "--once", "extra"}, "", 2, nullptr},
+  };
+  for (const Row &row : rows) {
+    std::string line;
+    for (const char *a : row.args) line += std::string(a) + " ";
+    const CommandLine c = parse(row.args);
+    EXPECT_EQ(c.command, row.command) << line;
+    EXPECT_EQ(c.exit_code, row.exit_code) << line;
+    EXPECT_TRUE(!row.holds || row.holds(c)) << line << c.err;
+  }
+}
+
+}  // namespace
+}  // namespace zz::gateway
