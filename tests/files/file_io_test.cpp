@@ -34,36 +34,39 @@ Read read_with(int (*reader)(const char *, uint8_t **, uint32_t *), const std::s
   return out;
 }
 
-TEST(ReadFromFile, MissingFileTakesFourAttemptsAndReportsOnce) {
-  TempDir dir;
-  Read read = read_with(read_from_file, dir.file("missing"));
-  EXPECT_EQ(read.result, 0);
-  EXPECT_EQ(test_os().opens, 4);
-  EXPECT_EQ(test_os().pauses, kThreePauses);
-  EXPECT_EQ(host().events, (Events{{1, OXT_EV_READ_ATTEMPTS, {"2"}}}));
-}
-
-TEST(ReadFromFile, FileHeldForTwoAttemptsIsReadAtTheThirdWithoutEvent) {
-  TempDir dir;
-  write_file(dir.posix("held"), "payload");
-  test_os().fail_open = [n = 0](const char *, os::OpenMode) mutable { return ++n <= 2; };
-  test_os().forced_error = os::kErrSharingViolation;
-  Read read = read_with(read_from_file, dir.file("held"));
-  EXPECT_EQ(read.result, 1);
-  EXPECT_EQ(read.content, "payload");
-  EXPECT_EQ(test_os().pauses, (Pauses{1000, 1000}));
-  EXPECT_TRUE(host().events.empty());
-}
-
-TEST(ReadFromFile, ThirdFailureReportsTheSystemErrorBeforeTheLastAttempt) {
-  TempDir dir;
-  write_file(dir.posix("held"), "payload");
-  test_os().fail_open = [n = 0](const char *, os::OpenMode) mutable { return ++n <= 3; };
-  test_os().forced_error = os::kErrSharingViolation;
-  Read read = read_with(read_from_file, dir.file("held"));
-  EXPECT_EQ(read.result, 1);
-  EXPECT_EQ(test_os().pauses, kThreePauses);
-  EXPECT_EQ(host().events, (Events{{1, OXT_EV_READ_ATTEMPTS, {"32"}}}));
+// Attempts, pauses and the one event of a read, by how many opens fail.
+TEST(ReadFromFile, AttemptsPausesAndTheSystemError) {
+  struct Row {
+    const char *name;
+    int failing_opens;  // -1: the file is missing
+    int result;
+    Pauses pauses;
+    Events events;
+  } rows[] = {
+      {"missing", -1, 0, kThreePauses, {{1, OXT_EV_READ_ATTEMPTS, {"2"}}}},
+      {"held for two attempts", 2, 1, {1000, 1000}, {}},
+      {"held for three: the error before the last",
+       3,
+       1,
+       kThreePauses,
+       {{1, OXT_EV_READ_ATTEMPTS, {"32"}}}},
+  };
+  for (const Row &row : rows) {
+    test_os().reset();
+    host().events.clear();
+    TempDir dir;
+    if (row.failing_opens >= 0) write_file(dir.posix("f"), "payload");
+    test_os().fail_open = [n = 0, limit = row.failing_opens](const char *, os::OpenMode) mutable {
+      return ++n <= limit;
+    };
+    test_os().forced_error = os::kErrSharingViolation;
+    const Read read = read_with(read_from_file, dir.file("f"));
+    EXPECT_EQ(read.result, row.result) << row.name;
+    EXPECT_EQ(read.content, row.result == 1 ? "payload" : "") << row.name;
+    EXPECT_EQ(test_os().opens, row.result == 1 ? row.failing_opens + 1 : 4) << row.name;
+    EXPECT_EQ(test_os().pauses, row.pauses) << row.name;
+    EXPECT_EQ(host().events, row.events) << row.name;
+  }
 }
 
 TEST(ReadFromFile, EmptyAndBinaryFiles) {
