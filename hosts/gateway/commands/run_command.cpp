@@ -16,7 +16,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <optional>
+#include <list>
 #include <set>
 
 #include "gateway/base/console.h"
@@ -159,7 +159,7 @@ class Gateway {
 
   // stop - a message still waiting for its completion stays in the journal
   void stop() {
-    if (pending_) OXT_free_files(&pending_->msg);
+    for (Pending &p : pending_) OXT_free_files(&p.msg);
     OXT_deinit_get_files(&ctx_);
   }
 
@@ -168,7 +168,8 @@ class Gateway {
     bool busy = false;
     tree_.round([](const std::string &line) { log(line); });
     OXT_output_life_signal(&ctx_);
-    while (!g_stop && complete_pending()) {
+    complete_pending();
+    while (!g_stop) {
       const int sent = send_one();
       if (sent < 0) break;
       busy = true;
@@ -213,8 +214,9 @@ class Gateway {
     const bool filled = msg.NumberFile != 0 || msg.InfoWorkPath != nullptr;
     // Written down at once, before any slow work: until then only the
     // working name tells that the claim exists.
-    const std::string serial = std::to_string(getpid()) + "x" + std::to_string(++sent_);
-    if (filled) journal_.record(msg, "-" + serial, false);
+    const unsigned id = ++sent_;
+    const std::string serial = std::to_string(getpid()) + "x" + std::to_string(id);
+    if (filled) journal_.record(id, msg, "-" + serial, false);
     if (got != 0 && !filled) {
       log("collecting outgoing messages failed");
       show_events(seen, true);
@@ -229,48 +231,51 @@ class Gateway {
           " was refused by the module; put back");
       show_events(seen, true);
     } else {
-      status = deliver(msg, hash, tag);
+      status = deliver(id, msg, hash, tag);
     }
     crash_point("delivered");
     const int32_t done = OXT_delete_files(&ctx_, &msg, status, hash.c_str());
     crash_point("completed");
     show_events(seen, done != 0);
     if (done != 0 || claims_left(msg)) {
-      // Kept, with its journal entry, until the completion succeeds: nothing
-      // else is collected meanwhile, so no claim is left behind.
+      // Kept, with its journal entry, and completed again every round until
+      // that succeeds, so that no claim is left behind.
       log("could not complete the message from " + shown_path(picked_up_at(msg)) +
-          "; tried again next round");
-      pending_ = {msg, status, hash};
-      return -1;
+          "; tried again every round");
+      pending_.push_back({id, msg, status, hash});
+      return 0;
     }
-    journal_.clear();
+    journal_.clear(id);
     OXT_free_files(&msg);
     return status == 0 ? 1 : 0;
   }
 
-  // complete_pending - false while a message that could not be completed still waits
-  bool complete_pending() {
-    if (!pending_) return true;
-    const size_t seen = events_.lines().size();
-    const int32_t done =
-        OXT_delete_files(&ctx_, &pending_->msg, pending_->status, pending_->hash.c_str());
-    show_events(seen, done != 0);
-    if (done != 0 || claims_left(pending_->msg)) return false;
-    log("completed the message from " + shown_path(picked_up_at(pending_->msg)) + " at last");
-    journal_.clear();
-    OXT_free_files(&pending_->msg);
-    pending_.reset();
-    return true;
+  // complete_pending - one more completion of each message that failed its own
+  void complete_pending() {
+    for (auto p = pending_.begin(); p != pending_.end();) {
+      const size_t seen = events_.lines().size();
+      const int32_t done = OXT_delete_files(&ctx_, &p->msg, p->status, p->hash.c_str());
+      show_events(seen);
+      if (done != 0 || claims_left(p->msg)) {
+        ++p;
+        continue;
+      }
+      log("completed the message from " + shown_path(picked_up_at(p->msg)) + " at last");
+      journal_.clear(p->id);
+      OXT_free_files(&p->msg);
+      p = pending_.erase(p);
+    }
   }
 
-  uint32_t deliver(const OutgoingMessage &msg, const std::string &hash, const std::string &tag) {
+  uint32_t deliver(unsigned id, const OutgoingMessage &msg, const std::string &hash,
+                   const std::string &tag) {
     const MailMessage m = from_outgoing(msg, s_.own, hash);
     std::string bytes, error, name;
     if (!build_message(m, &bytes, &error)) {
       log("cannot build the message \"" + utf8(m.subject) + "\": " + error + "; failed for good");
       return 2;
     }
-    if (!journal_.record(msg, tag, true)) {
+    if (!journal_.record(id, msg, tag, true)) {
       log("cannot write the journal; \"" + utf8(m.subject) + "\" kept for a later round");
       return 1;
     }
@@ -447,11 +452,12 @@ class Gateway {
   Maildir inbox_;
   Journal journal_;
   struct Pending {
+    unsigned id;
     OutgoingMessage msg;
     uint32_t status;
     std::string hash;
   };
-  std::optional<Pending> pending_;
+  std::list<Pending> pending_;
   std::string progress_;
   TreeCheck tree_;
   GetFileCtx ctx_{};

@@ -1,7 +1,8 @@
-// journal.cpp - the entry is replaced with one pwrite at offset 0 and then
-// the file cut to its length; an entry ends with an "end" line, so a kill
-// between the two leaves a complete entry followed by ignored old bytes.
-// The lock is flock(2): the kernel drops it when its holder dies.
+// journal.cpp - the whole journal is replaced with one pwrite at offset 0
+// and then the file cut to its length; it ends with an "end" line, so a kill
+// between the two leaves a complete journal followed by ignored old bytes.
+// Fields are one per line, "%" and line ends escaped. The lock is flock(2):
+// the kernel drops it when its holder dies.
 #include "gateway/service/journal.h"
 
 #include <dirent.h>
@@ -18,15 +19,41 @@ namespace zz::gateway {
 namespace {
 
 constexpr const char kPrefix[] = ".zozerez-journal";
-constexpr const char kMagic[] = "zozerez-journal 1";
+constexpr const char kMagic[] = "zozerez-journal 2";
+constexpr const char kEntry[] = "entry ";
+
+std::string escaped(const char *text) {
+  std::string out;
+  for (; *text != '\0'; ++text) {
+    if (*text == '%') {
+      out += "%25";
+    } else if (*text == '\n') {
+      out += "%0A";
+    } else if (*text == '\r') {
+      out += "%0D";
+    } else {
+      out += *text;
+    }
+  }
+  return out;
+}
 
 std::string field(const char *text) {
-  return text != nullptr ? std::string("+") + text : "-";
+  return text != nullptr ? "+" + escaped(text) : "-";
 }
 
 char *take(const std::string &line) {
   if (line.empty() || line[0] != '+') return nullptr;
-  return strdup(line.c_str() + 1);
+  std::string text;
+  for (size_t i = 1; i < line.size(); ++i) {
+    if (line[i] == '%' && i + 2 < line.size()) {
+      text += static_cast<char>(std::strtoul(line.substr(i + 1, 2).c_str(), nullptr, 16));
+      i += 2;
+    } else {
+      text += line[i];
+    }
+  }
+  return strdup(text.c_str());
 }
 
 std::string read_all(int fd) {
@@ -39,7 +66,7 @@ std::string read_all(int fd) {
   return text;
 }
 
-// lines_of - the entry's lines up to its "end" line; empty when incomplete
+// lines_of - the journal's lines up to its "end" line; empty when incomplete
 std::vector<std::string> lines_of(const std::string &text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -50,27 +77,38 @@ std::vector<std::string> lines_of(const std::string &text) {
   return {};
 }
 
-bool parse(const std::string &text, OutgoingMessage *msg, std::string *tag) {
+// parse - every entry; false when the journal is incomplete or not ours
+bool parse(const std::string &text, std::vector<JournalEntry> *entries) {
   const std::vector<std::string> lines = lines_of(text);
-  if (lines.size() < 7 || lines[0] != kMagic) return false;
-  const unsigned long files = std::strtoul(lines[2].c_str(), nullptr, 10);
-  if (lines.size() != 3 + 4 * files + 4) return false;
-  *msg = OutgoingMessage{};
-  *tag = lines[1];
-  msg->File = static_cast<FileEntry *>(std::calloc(files + 1, sizeof(FileEntry)));
-  msg->NumberFile = static_cast<uint32_t>(files);
-  size_t at = 3;
-  for (uint32_t i = 0; i < files; ++i) {
-    msg->File[i].Name = take(lines[at++]);
-    msg->File[i].CopyPath = take(lines[at++]);
-    msg->File[i].PickupPath = take(lines[at++]);
-    msg->File[i].WorkPath = take(lines[at++]);
+  if (lines.empty() || lines[0] != kMagic) return false;
+  size_t at = 1;
+  while (at < lines.size()) {
+    if (lines[at].rfind(kEntry, 0) != 0 || at + 1 >= lines.size()) return false;
+    const unsigned long files = std::strtoul(lines[at + 1].c_str(), nullptr, 10);
+    if (files > 100000 || at + 2 + 4 * files + 4 > lines.size()) return false;
+    JournalEntry e;
+    e.tag = lines[at].substr(sizeof kEntry - 1);
+    e.msg.File = static_cast<FileEntry *>(std::calloc(files + 1, sizeof(FileEntry)));
+    e.msg.NumberFile = static_cast<uint32_t>(files);
+    at += 2;
+    for (uint32_t i = 0; i < files; ++i) {
+      e.msg.File[i].Name = take(lines[at++]);
+      e.msg.File[i].CopyPath = take(lines[at++]);
+      e.msg.File[i].PickupPath = take(lines[at++]);
+      e.msg.File[i].WorkPath = take(lines[at++]);
+    }
+    e.msg.InfoPickupPath = take(lines[at++]);
+    e.msg.InfoWorkPath = take(lines[at++]);
+    e.msg.SendDirPath = take(lines[at++]);
+    e.msg.SendDirName = take(lines[at++]);
+    entries->push_back(e);
   }
-  msg->InfoPickupPath = take(lines[at++]);
-  msg->InfoWorkPath = take(lines[at++]);
-  msg->SendDirPath = take(lines[at++]);
-  msg->SendDirName = take(lines[at++]);
   return true;
+}
+
+void release(std::vector<JournalEntry> *entries) {
+  for (JournalEntry &e : *entries) OXT_free_files(&e.msg);
+  entries->clear();
 }
 
 std::vector<std::string> journal_files(const std::string &dir) {
@@ -90,9 +128,11 @@ std::vector<std::string> journal_files(const std::string &dir) {
 
 // An entry still held at exit (a message that could not be completed) stays
 // for the next gateway to complete.
+// Entries still held at exit (messages that could not be completed) stay for
+// the next gateway to complete.
 Journal::~Journal() {
   if (fd_ < 0) return;
-  if (!holding_) ::unlink(path_.c_str());
+  if (entries_.empty()) ::unlink(path_.c_str());
   ::close(fd_);
 }
 
@@ -106,9 +146,10 @@ bool Journal::open(const std::string &dir, std::string *error) {
   return true;
 }
 
-bool Journal::record(const OutgoingMessage &msg, const std::string &tag, bool durable) {
+bool Journal::record(unsigned id, const OutgoingMessage &msg, const std::string &tag,
+                     bool durable) {
   std::ostringstream out;
-  out << kMagic << "\n" << tag << "\n" << msg.NumberFile << "\n";
+  out << kEntry << tag << "\n" << msg.NumberFile << "\n";
   for (uint32_t i = 0; i < msg.NumberFile; ++i) {
     const FileEntry &f = msg.File[i];
     out << field(f.Name) << "\n"
@@ -119,9 +160,21 @@ bool Journal::record(const OutgoingMessage &msg, const std::string &tag, bool du
   out << field(msg.InfoPickupPath) << "\n"
       << field(msg.InfoWorkPath) << "\n"
       << field(msg.SendDirPath) << "\n"
-      << field(msg.SendDirName) << "\nend\n";
-  const std::string text = out.str();
-  holding_ = true;
+      << field(msg.SendDirName) << "\n";
+  entries_[id] = out.str();
+  return write(durable);
+}
+
+void Journal::clear(unsigned id) {
+  entries_.erase(id);
+  write(false);
+}
+
+bool Journal::write(bool durable) const {
+  if (entries_.empty()) return ::ftruncate(fd_, 0) == 0;
+  std::string text = std::string(kMagic) + "\n";
+  for (const auto &[id, entry] : entries_) text += entry;
+  text += "end\n";
   if (::pwrite(fd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
       ::ftruncate(fd_, static_cast<off_t>(text.size())) != 0) {
     return false;
@@ -129,17 +182,14 @@ bool Journal::record(const OutgoingMessage &msg, const std::string &tag, bool du
   return !durable || ::fdatasync(fd_) == 0;
 }
 
-void Journal::clear() {
-  if (::ftruncate(fd_, 0) != 0) ::pwrite(fd_, "cleared\n", 8, 0);
-  holding_ = false;
-}
-
 OrphanEntry::~OrphanEntry() {
   ::close(fd_);
 }
 
-bool OrphanEntry::message(OutgoingMessage *msg, std::string *tag) const {
-  return parse(read_all(fd_), msg, tag);
+std::vector<JournalEntry> OrphanEntry::messages() const {
+  std::vector<JournalEntry> entries;
+  if (!parse(read_all(fd_), &entries)) release(&entries);
+  return entries;
 }
 
 void OrphanEntry::discard() const {
@@ -170,15 +220,15 @@ std::set<std::string> journaled_paths(const std::string &dir) {
   for (const std::string &path : journal_files(dir)) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) continue;
-    OutgoingMessage msg{};
-    std::string tag;
-    if (parse(read_all(fd), &msg, &tag)) {
-      for (uint32_t i = 0; i < msg.NumberFile; ++i) {
-        if (msg.File[i].WorkPath != nullptr) paths.insert(msg.File[i].WorkPath);
+    std::vector<JournalEntry> entries;
+    parse(read_all(fd), &entries);
+    for (const JournalEntry &e : entries) {
+      for (uint32_t i = 0; i < e.msg.NumberFile; ++i) {
+        if (e.msg.File[i].WorkPath != nullptr) paths.insert(e.msg.File[i].WorkPath);
       }
-      if (msg.InfoWorkPath != nullptr) paths.insert(msg.InfoWorkPath);
+      if (e.msg.InfoWorkPath != nullptr) paths.insert(e.msg.InfoWorkPath);
     }
-    OXT_free_files(&msg);
+    release(&entries);
     ::close(fd);
   }
   return paths;

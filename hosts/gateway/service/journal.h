@@ -6,6 +6,7 @@
 // holds it, else put back for a later round).
 #pragma once
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -14,6 +15,12 @@
 #include "zozerez.h"
 
 namespace zz::gateway {
+
+// One message in hand: its record (paths only) and its delivery tag.
+struct JournalEntry {
+  OutgoingMessage msg{};
+  std::string tag;
+};
 
 class Journal {
  public:
@@ -24,20 +31,22 @@ class Journal {
 
   // open - this process's journal in `dir`, created and locked; false with the reason
   bool open(const std::string &dir, std::string *error);
-  // record - the record's paths and the delivery tag; `durable` waits for the disk.
-  // Either way one write replaces the entry, so a killed process leaves the old
-  // entry or the new one, never a mix.
-  bool record(const OutgoingMessage &msg, const std::string &tag, bool durable);
-  void clear();
+  // record - message `id` with its record's paths and delivery tag, replacing
+  // what was recorded for it; `durable` waits for the disk. One write replaces
+  // the journal, so a killed process leaves the old one or the new one.
+  bool record(unsigned id, const OutgoingMessage &msg, const std::string &tag, bool durable);
+  void clear(unsigned id);
 
  private:
+  bool write(bool durable) const;
+
   int fd_ = -1;
-  bool holding_ = false;
   std::string path_;
+  std::map<unsigned, std::string> entries_;
 };
 
-// An entry left by a process that died; its file stays locked (and so
-// nobody else's) until the entry is done with and the file removed.
+// A journal left by a process that died; its file stays locked (and so
+// nobody else's) until its entries are done with and the file removed.
 class OrphanEntry {
  public:
   OrphanEntry(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
@@ -45,8 +54,8 @@ class OrphanEntry {
   OrphanEntry(const OrphanEntry &) = delete;
   OrphanEntry &operator=(const OrphanEntry &) = delete;
   const std::string &path() const { return path_; }
-  // message - the record (paths only, for OXT_delete_files) and the tag; false when empty
-  bool message(OutgoingMessage *msg, std::string *tag) const;
+  // messages - every entry; the caller releases each record with OXT_free_files
+  std::vector<JournalEntry> messages() const;
   // discard - removes the journal file
   void discard() const;
 

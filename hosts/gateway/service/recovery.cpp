@@ -306,21 +306,19 @@ bool claimer_alive(const std::string &name) {
 RecoveryCounts recover_claims(GetFileCtx *ctx, const Maildir &outbox, const LogLine &log) {
   RecoveryCounts counts;
   for (const auto &orphan : orphan_journals(outbox.root())) {
-    OutgoingMessage msg{};
-    std::string tag;
-    if (orphan->message(&msg, &tag)) {
-      if (!claims_left(msg)) {
+    for (JournalEntry &e : orphan->messages()) {
+      if (!claims_left(e.msg)) {
         ++counts.already_done;
       } else {
-        const bool delivered = outbox.holds(tag);
-        const std::string hash = tag.substr(0, tag.find('-'));
-        OXT_delete_files(ctx, &msg, delivered ? 0 : 1, hash.empty() ? nullptr : hash.c_str());
+        const bool delivered = outbox.holds(e.tag);
+        const std::string hash = e.tag.substr(0, e.tag.find('-'));
+        OXT_delete_files(ctx, &e.msg, delivered ? 0 : 1, hash.empty() ? nullptr : hash.c_str());
         ++(delivered ? counts.completed_sent : counts.put_back);
         log(std::string("completed a message a stopped gateway had in hand (") + orphan->path() +
             ") as " + (delivered ? "sent" : "not sent; offered again"));
       }
+      OXT_free_files(&e.msg);
     }
-    OXT_free_files(&msg);
     orphan->discard();
   }
   std::set<std::string> journaled;
