@@ -7,6 +7,8 @@
 #include "common/cp1251.h"
 #include "common/event_table.h"
 #include "roriv/roriv.h"
+#include "vudo/vudo.h"
+#include "zozerez_host.h"
 
 namespace zz::gateway {
 
@@ -37,10 +39,28 @@ bool open_store(const std::string &config, const std::string &key) {
     const char *env = std::getenv("RORIV_KEY");
     if (env != nullptr) chosen_key = env;
   }
-  if (roriv_setup(path.c_str(), chosen_key.c_str()) == 0) return true;
-  char message[1024];
-  roriv_store_status(message, sizeof message);
-  std::fprintf(stderr, "zozerez-gateway: configuration store refused: %s\n", message);
+  if (roriv_setup(path.c_str(), chosen_key.c_str()) != 0) {
+    char message[1024];
+    roriv_store_status(message, sizeof message);
+    std::fprintf(stderr, "zozerez-gateway: configuration store refused: %s\n", message);
+    return false;
+  }
+  return configure_crypto();
+}
+
+bool configure_crypto() {
+  char key[2048];
+  if (NR_GetRegistryKeyString(key) != 0) return true;
+  const std::string gw = std::string(key) + "\\Gateway";
+  char certs[2048] = "", trusted[2048] = "", digest[256] = "";
+  OLM_ConfGetPath(gw.c_str(), "CertificateDirectory", certs, "/etc/zozerez/certs", 0);
+  OLM_ConfGetPath(gw.c_str(), "TrustedCADirectory", trusted, "/etc/zozerez/trusted", 0);
+  OLM_ConfGetString(gw.c_str(), "DigestAlgorithm", digest, sizeof digest, 0);
+  if (vudo_configure(certs, trusted, digest) == 0) return true;
+  char reason[512];
+  vudo_last_reason(reason, sizeof reason);
+  std::fprintf(stderr, "zozerez-gateway: setting \"DigestAlgorithm\" under %s: %s\n",
+               utf8(gw).c_str(), reason);
   return false;
 }
 

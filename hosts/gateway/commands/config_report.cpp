@@ -204,6 +204,12 @@ void host_settings(Report &r, const std::string &host_key) {
   r.number(key, "PollSeconds", Need::kOptional, nullptr, "seconds between rounds (10)");
   r.flag(key, "SendReceipts", "+ answer every received message with a receipt");
   r.text(key, "OwnAddress", Kind::kString, Need::kOptional, nullptr, "the gateway's own address");
+  r.text(key, "CertificateDirectory", Kind::kPath, Need::kOptional, nullptr,
+         "signers' certificates (/etc/zozerez/certs)");
+  r.text(key, "TrustedCADirectory", Kind::kPath, Need::kOptional, nullptr,
+         "trusted CA certificates and CRLs (/etc/zozerez/trusted)");
+  r.text(key, "DigestAlgorithm", Kind::kString, Need::kOptional, nullptr,
+         "OpenSSL digest name of signature lists (SHA256)");
 }
 
 }  // namespace

@@ -1,0 +1,106 @@
+#!/bin/bash
+# signed_test.sh - the module's signature check mode with the real vudo: a
+# send directory whose signature list names every file with its digest and a
+# detached CMS signature by a certificate of a trusted CA is handed out; each
+# tampering is refused with the events that name it.
+set -u
+gateway="$1"
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+command -v openssl >/dev/null || { echo "SKIP: no openssl command"; exit 0; }
+cd "$root" || exit 1
+mkdir -p certs trusted out bad state
+q() { "$@" >/dev/null 2>&1 || fail "$*"; }
+q openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out trusted/ca.pem -subj /CN=CA -days 30
+q openssl req -newkey rsa:2048 -nodes -keyout clerk.key -out clerk.csr -subj /CN=Clerk \
+  -addext subjectAltName=email:clerk@bank.example
+q openssl x509 -req -in clerk.csr -CA trusted/ca.pem -CAkey ca.key -CAcreateserial -days 30 \
+  -out certs/clerk.pem -copy_extensions copy
+cat >gw.reg <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Signed]
+"OutputMessageFlags"=dword:00000100
+"CertificateFlags"=dword:00000000
+"OutRulezFlags"=dword:00000000
+"ArchiveFlags"=dword:00000000
+"Filename"="$root/state"
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Signed\Gateway]
+"CertificateDirectory"="$root/certs"
+"TrustedCADirectory"="$root/trusted"
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Signed\OutputFileRulez]
+"OutputRulezNum"=dword:00000001
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Signed\OutputFileRulez\0]
+"Path"="$root/out"
+"DefaultSubject"="Signed"
+"Type"=dword:00000002
+"Email"="SMTP:branch@bank.example"
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Signed\OutputFileRulez\0\EmailList]
+"EmailNum"=dword:00000001
+"0"="SMTP:head@bank.example"
+REG
+
+# entry FILE SIGNATURE [ADDRESS]: one signature list entry, as the list format has it
+entry() {
+  local hash
+  hash=$(openssl dgst -sha256 -binary "$1" | od -An -v -tx1 | tr 'a-f' 'A-F' | xargs)
+  printf 'Name-Signer:Clerk\r\nHash-Value:%s\r\nName-Attachment:%s\r\n' "$hash" "$(basename "$1")"
+  [ -n "${3:-}" ] && printf 'Signer-Type-Address:SMTP\r\nSigner-Address:%s\r\n' "$3"
+  printf 'Length-Sign:%d\r\nSign:\r\n' "$(stat -c %s "$2")"
+  cat "$2"
+}
+# request NAME [ADDRESS]: a signed send directory of two files
+request() {
+  local dir="out/$1"
+  mkdir -p "$dir"
+  printf 'statement %s\n' "$1" >"$dir/a.txt"
+  printf 'annex %s\n' "$1" >"$dir/b.txt"
+  for f in a b; do
+    q openssl cms -sign -binary -in "$dir/$f.txt" -signer certs/clerk.pem -inkey clerk.key \
+      -outform DER -out "$1.$f.sig"
+  done
+  { entry "$dir/a.txt" "$1.a.sig" "${2:-}"; entry "$dir/b.txt" "$1.b.sig" "${2:-}"; } >"$dir/OLMSIGN.CRS"
+  printf 'Email:SMTP:desk@bank.example\r\n' >"$dir/olminfo.txt"
+}
+collect() { "$gateway" collect --config "$root/gw.reg" 2>&1; }
+
+request good clerk@bank.example
+out=$(collect) || fail "a well signed directory was refused: $out"
+grep -q 'file:    a.txt' <<<"$out" || fail "not handed out: $out"
+grep -q 'outcome: sent' <<<"$out" || fail "not sent: $out"
+
+# Each tampering: the message is refused with the event that names it.
+check_refused() {  # NAME PATTERN
+  local out
+  out=$(collect)
+  grep -q 'refused by the module' <<<"$out" || fail "$1 was not refused: $out"
+  grep -qE "$2" <<<"$out" || fail "$1: no \"$2\" among the events: $out"
+  rm -rf "out/$1"
+}
+request altered
+echo "changed" >>out/altered/b.txt
+check_refused altered 'the digest of "b.txt" differs'
+request resigned
+q openssl cms -sign -binary -in /etc/hostname -signer certs/clerk.pem -inkey clerk.key \
+  -outform DER -out other.sig
+{ entry out/resigned/a.txt other.sig; entry out/resigned/b.txt resigned.b.sig; } >out/resigned/OLMSIGN.CRS
+check_refused resigned 'a signature is not correct'
+request unknown
+mv certs/clerk.pem clerk.pem
+check_refused unknown "cannot find the signer's certificate"
+mv clerk.pem certs/clerk.pem
+request untrusted
+mv trusted/ca.pem ca.pem
+check_refused untrusted 'the key of a signature was not found'
+mv ca.pem trusted/ca.pem
+request someone boss@bank.example
+check_refused someone "cannot find the signer's certificate"
+request cut
+head -c 100 out/cut/OLMSIGN.CRS >cut.crs && mv cut.crs out/cut/OLMSIGN.CRS
+check_refused cut 'signature list has a bad or missing field'
+echo "signature checks verified"
