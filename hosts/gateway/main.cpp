@@ -9,6 +9,7 @@
 #include "gateway/commands/command_line.h"
 #include "gateway/commands/config_report.h"
 #include "gateway/commands/run_command.h"
+#include "gateway/commands/sign_command.h"
 #include "gateway/commands/store_command.h"
 #include "gateway/service/crash_points.h"
 
@@ -25,6 +26,9 @@ int main(int argc, char **argv) {
   if (cl.command == "collect") return zz::gateway::run_collect(cl);
   if (cl.command == "receipt") return zz::gateway::run_receipt(cl);
   if (cl.command == "run") return zz::gateway::run_run(cl);
+  if (cl.command == "sign") return zz::gateway::run_sign(cl);
+  if (cl.command == "verify") return zz::gateway::run_verify(cl);
+  if (cl.command == "certs") return zz::gateway::run_certs(cl);
   if (!zz::gateway::open_store(cl.config, cl.key)) return CommandLine::kFailed;
   return zz::gateway::print_config(std::cout) ? CommandLine::kDone : CommandLine::kFailed;
 }

@@ -3,6 +3,8 @@
 // not seen until then). Everything handed out is a new reference.
 #include "vudo/cert_store.h"
 
+#include "vudo/settings.h"
+
 #include <dirent.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -137,6 +139,48 @@ X509_STORE *trust_store(const std::string &dir, bool *crls) {
   for (X509_CRL *crl : d->crls) X509_STORE_add_crl(store, crl);
   *crls = !d->crls.empty();
   return store;
+}
+
+// chain_verdict - whether the certificate leads to a trusted CA, now, unrevoked
+uint32_t chain_verdict(X509 *cert, STACK_OF(X509) * carried) {
+  bool crls = false;
+  X509_STORE *store = trust_store(settings().ca_dir, &crls);
+  if (store == nullptr) {
+    note("the trusted CA directory \"" + settings().ca_dir + "\" cannot be read");
+    return kUntrusted;
+  }
+  if (crls) X509_STORE_set_flags(store, X509_V_FLAG_CRL_CHECK);
+  X509_STORE_CTX *ctx = X509_STORE_CTX_new();
+  X509_STORE_CTX_init(ctx, store, cert, carried);
+  X509_STORE_CTX_set_purpose(ctx, X509_PURPOSE_SMIME_SIGN);
+  const bool trusted = X509_verify_cert(ctx) == 1;
+  const int error = X509_STORE_CTX_get_error(ctx);
+  X509_STORE_CTX_free(ctx);
+  X509_STORE_free(store);
+  ERR_clear_error();
+  if (trusted) return kValid;
+  note(X509_verify_cert_error_string(error));
+  switch (error) {
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_UNTRUSTED:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+      return kUntrusted;
+    default:
+      return kOther;
+  }
+}
+
+std::vector<X509 *> certificates(const std::string &dir) {
+  std::vector<X509 *> out;
+  const std::shared_ptr<Directory> d = directory(dir);
+  if (!d) return out;
+  for (X509 *cert : d->certs) {
+    if (X509_up_ref(cert) == 1) out.push_back(cert);
+  }
+  return out;
 }
 
 bool has_address(X509 *cert, const std::string &address) {

@@ -6,7 +6,9 @@
 
 #include <openssl/x509.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zz::vudo {
 
@@ -26,6 +28,15 @@ X509 *find_in_directory(const std::string &dir, const SignerId &id);
 // trust_store - a new store of the directory's certificates and CRLs; `crls`
 // tells whether it holds any; null when the directory cannot be read
 X509_STORE *trust_store(const std::string &dir, bool *crls);
+// Verdicts of a signature, as the module reads them.
+constexpr uint32_t kValid = 0, kNotCorrect = 1, kNoCertificate = 2, kUntrusted = 3, kOther = 4;
+
+// chain_verdict - kValid when the certificate leads to a CA of the trusted
+// directory for S/MIME signing, now and unrevoked; kUntrusted or kOther with
+// the reason noted otherwise
+uint32_t chain_verdict(X509 *cert, STACK_OF(X509) * carried);
+// certificates - new references to every certificate of the directory
+std::vector<X509 *> certificates(const std::string &dir);
 // has_address - whether the certificate names this e-mail address (ASCII case ignored)
 bool has_address(X509 *cert, const std::string &address);
 

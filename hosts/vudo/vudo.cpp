@@ -35,8 +35,10 @@ using zz::vudo::SignerId;
 
 constexpr uint32_t kOk = 0;
 constexpr uint32_t kFailed = 1;
-// Verdicts, as the module reads them.
-constexpr uint32_t kValid = 0, kNotCorrect = 1, kNoCertificate = 2, kUntrusted = 3, kOther = 4;
+using zz::vudo::kNoCertificate;
+using zz::vudo::kNotCorrect;
+using zz::vudo::kOther;
+using zz::vudo::kValid;
 // Search modes of CCA_find_cert_by_serial.
 constexpr uint32_t kDirectoryOnly = 1, kDirectoryThenCarried = 3;
 constexpr uint32_t kTypeExchange = 0;  // "EX": an address no certificate carries
@@ -75,38 +77,6 @@ const char *verdict_text(uint32_t status) {
       return "the signer's certificate is not the one given";
     default:
       return "the certificate is not trusted";
-  }
-}
-
-// chain_verdict - whether the certificate leads to a trusted CA, now, unrevoked
-uint32_t chain_verdict(X509 *cert, STACK_OF(X509) * carried) {
-  bool crls = false;
-  X509_STORE *store = zz::vudo::trust_store(zz::vudo::settings().ca_dir, &crls);
-  if (store == nullptr) {
-    note("the trusted CA directory \"" + zz::vudo::settings().ca_dir + "\" cannot be read");
-    return kUntrusted;
-  }
-  if (crls) X509_STORE_set_flags(store, X509_V_FLAG_CRL_CHECK);
-  X509_STORE_CTX *ctx = X509_STORE_CTX_new();
-  X509_STORE_CTX_init(ctx, store, cert, carried);
-  X509_STORE_CTX_set_purpose(ctx, X509_PURPOSE_SMIME_SIGN);
-  const bool trusted = X509_verify_cert(ctx) == 1;
-  const int error = X509_STORE_CTX_get_error(ctx);
-  X509_STORE_CTX_free(ctx);
-  X509_STORE_free(store);
-  ERR_clear_error();
-  if (trusted) return kValid;
-  note(X509_verify_cert_error_string(error));
-  switch (error) {
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-    case X509_V_ERR_CERT_UNTRUSTED:
-    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-      return kUntrusted;
-    default:
-      return kOther;
   }
 }
 
@@ -256,7 +226,7 @@ VUDO_EXPORT uint32_t CCA_check_mem_sep(CCA_CONTEXT, const CCA_BUFFER *data, cons
   }
   // Then the certificate: a chain to a trusted CA, valid now, not revoked.
   STACK_OF(X509) *carried = CMS_get1_certs(cms.get());
-  check->Status = chain_verdict(signer, carried);
+  check->Status = zz::vudo::chain_verdict(signer, carried);
   sk_X509_pop_free(carried, X509_free);
   if (check->Status == kValid) note(verdict_text(kValid));
   if (X509_up_ref(signer) == 1) check->Cert = signer;

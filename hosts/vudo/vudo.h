@@ -7,6 +7,8 @@
 
 #include <stdint.h>
 
+#include "zozerez_host.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -22,6 +24,26 @@ uint32_t vudo_configure(const char *cert_dir, const char *ca_dir, const char *di
 /* vudo_last_reason - why the calling thread's last call failed or what its
  * last verdict rests on (UTF-8), e.g. "certificate has expired". */
 void vudo_last_reason(char *text, uint32_t size);
+
+/* vudo_signer_open - a signer from a PEM private key (unencrypted, readable by
+ * its owner only: a file others may read is refused) and its PEM certificate;
+ * null on failure (vudo_last_reason says why). Released with vudo_signer_close. */
+typedef struct vudo_signer vudo_signer;
+vudo_signer *vudo_signer_open(const char *key_file, const char *cert_file);
+void vudo_signer_close(vudo_signer *signer);
+/* vudo_signer_name - the certificate's common name and e-mail address ("" when none) */
+void vudo_signer_name(const vudo_signer *signer, char *name, uint32_t name_size, char *email,
+                      uint32_t email_size);
+/* vudo_sign - a detached CMS signature (DER) over the data, carrying the
+ * signer's certificate; released with CCA_free. 0 on success. */
+uint32_t vudo_sign(const vudo_signer *signer, const CCA_BUFFER *data, CCA_BUFFER *signature);
+
+/* vudo_each_certificate - every certificate of the certificate directory:
+ * subject, e-mail ("" when none), serial (hex), expiry (UTC text) and whether
+ * it leads to a trusted CA now. 0 when the directory could be read. */
+typedef void (*vudo_certificate_visitor)(void *user, const char *subject, const char *email,
+                                         const char *serial, const char *not_after, int trusted);
+uint32_t vudo_each_certificate(vudo_certificate_visitor visit, void *user);
 
 #ifdef __cplusplus
 }

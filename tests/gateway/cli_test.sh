@@ -20,7 +20,8 @@ expect() {  # expect CODE STREAM PATTERN ARGS...: exit code and a pattern on std
   if [ "$code" -eq 2 ]; then [ -z "$out" ] || fail "$*: usage errors print nothing on stdout"; fi
 }
 expect 0 out '^Usage: zozerez-gateway' --help
-for command in config store collect receipt run; do
+commands="config store collect receipt run sign verify certs"
+for command in $commands; do
   expect 0 out "^Usage: zozerez-gateway $command" "$command" --help
   expect 0 out "^Usage: zozerez-gateway $command" --config /nowhere "$command" -h
 done
@@ -38,12 +39,12 @@ expect 1 err 'configuration store refused: /nowhere' store "$file" --config /now
 rm -f "$file"
 
 # The man page describes every option any help lists.
-options=$( ("$gateway" --help; for c in config store collect receipt run; do "$gateway" "$c" --help; done) |
+options=$( ("$gateway" --help; for c in $commands; do "$gateway" "$c" --help; done) |
   grep -oE '^ +(-h,)?--[a-z-]+' | sed 's/^ *//; s/-h,//' | sort -u)
 for option in $options; do
   grep -qF -- "\\-\\-${option#--}" "$manpage" || fail "the man page does not describe $option"
 done
-for command in config store collect receipt run; do
+for command in $commands; do
   grep -qE "^\.B(I)? $command" "$manpage" || fail "the man page does not describe $command"
 done
 echo "command line checked"

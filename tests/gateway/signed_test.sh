@@ -54,25 +54,41 @@ entry() {
   printf 'Length-Sign:%d\r\nSign:\r\n' "$(stat -c %s "$2")"
   cat "$2"
 }
-# request NAME [ADDRESS]: a signed send directory of two files
+gw() { "$gateway" "$@" --config "$root/gw.reg" 2>&1; }
+chmod 600 clerk.key
+# request NAME [SIGN OPTIONS]: a send directory of two files signed by `sign`
 request() {
   local dir="out/$1"
+  shift
   mkdir -p "$dir"
-  printf 'statement %s\n' "$1" >"$dir/a.txt"
-  printf 'annex %s\n' "$1" >"$dir/b.txt"
-  for f in a b; do
-    q openssl cms -sign -binary -in "$dir/$f.txt" -signer certs/clerk.pem -inkey clerk.key \
-      -outform DER -out "$1.$f.sig"
-  done
-  { entry "$dir/a.txt" "$1.a.sig" "${2:-}"; entry "$dir/b.txt" "$1.b.sig" "${2:-}"; } >"$dir/OLMSIGN.CRS"
+  printf 'statement %s\n' "$dir" >"$dir/a.txt"
+  printf 'annex %s\n' "$dir" >"$dir/b.txt"
+  gw sign "$dir" --key clerk.key --cert certs/clerk.pem "$@" >/dev/null || fail "sign $dir"
   printf 'Email:SMTP:desk@bank.example\r\n' >"$dir/olminfo.txt"
 }
-collect() { "$gateway" collect --config "$root/gw.reg" 2>&1; }
+collect() { gw collect; }
 
-request good clerk@bank.example
+# A key others may read is refused before it is used.
+chmod 644 clerk.key
+out=$(gw sign out --key clerk.key --cert certs/clerk.pem) && fail "a readable key was used"
+grep -q 'may be read by others (mode 0644)' <<<"$out" || fail "no reason: $out"
+chmod 600 clerk.key
+
+request good
+out=$(gw verify out/good) || fail "verify refused a good directory: $out"
+grep -q '^a.txt: valid, signed by Clerk$' <<<"$out" || fail "verify: $out"
+out=$(gw certs) || fail "certs: $out"
+grep -q 'e-mail:  clerk@bank.example' <<<"$out" && grep -q 'trusted: yes' <<<"$out" ||
+  fail "certs: $out"
 out=$(collect) || fail "a well signed directory was refused: $out"
 grep -q 'file:    a.txt' <<<"$out" || fail "not handed out: $out"
 grep -q 'outcome: sent' <<<"$out" || fail "not sent: $out"
+# `openssl cms -verify` accepts what sign made.
+mkdir -p single && echo "one file" >single/only.txt
+gw sign single --key clerk.key --cert certs/clerk.pem >/dev/null || fail "sign single"
+python3 -c 'import sys; d=open("single/OLMSIGN.CRS","rb").read(); sys.stdout.buffer.write(d[d.index(b"Sign:\r\n")+7:])' >only.sig
+q openssl cms -verify -binary -inform DER -in only.sig -content single/only.txt -CAfile trusted/ca.pem \
+  -purpose smimesign -out /dev/null
 
 # Each tampering: the message is refused with the event that names it.
 check_refused() {  # NAME PATTERN
@@ -88,7 +104,11 @@ check_refused altered 'the digest of "b.txt" differs'
 request resigned
 q openssl cms -sign -binary -in /etc/hostname -signer certs/clerk.pem -inkey clerk.key \
   -outform DER -out other.sig
-{ entry out/resigned/a.txt other.sig; entry out/resigned/b.txt resigned.b.sig; } >out/resigned/OLMSIGN.CRS
+q openssl cms -sign -binary -in out/resigned/b.txt -signer certs/clerk.pem -inkey clerk.key \
+  -outform DER -out b.sig
+{ entry out/resigned/a.txt other.sig; entry out/resigned/b.txt b.sig; } >out/resigned/OLMSIGN.CRS
+out=$(gw verify out/resigned) && fail "verify passed a wrong signature"
+grep -q '^a.txt: the signature does not match the data' <<<"$out" || fail "verify: $out"
 check_refused resigned 'a signature is not correct'
 request unknown
 mv certs/clerk.pem clerk.pem
@@ -98,7 +118,7 @@ request untrusted
 mv trusted/ca.pem ca.pem
 check_refused untrusted 'the key of a signature was not found'
 mv ca.pem trusted/ca.pem
-request someone boss@bank.example
+request someone --address boss@bank.example
 check_refused someone "cannot find the signer's certificate"
 request cut
 head -c 100 out/cut/OLMSIGN.CRS >cut.crs && mv cut.crs out/cut/OLMSIGN.CRS

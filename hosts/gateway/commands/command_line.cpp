@@ -21,9 +21,11 @@ namespace {
 
 constexpr const char kUsage[] =
     "usage: zozerez-gateway COMMAND [OPTIONS] [--config FILE] [--key KEY]\n"
-    "commands: config, store, collect, receipt, run; zozerez-gateway --help tells more\n";
+    "commands: config, store, collect, receipt, run, sign, verify, certs; zozerez-gateway\n"
+    "--help tells more\n";
 
-constexpr const char *kCommands[] = {"config", "store", "collect", "receipt", "run"};
+constexpr const char *kCommands[] = {"config", "store", "collect", "receipt",
+                                     "run",    "sign",  "verify",  "certs"};
 
 // unknown_command - the first word that is neither an option nor a value of
 // --config or --key, when it names no command; empty otherwise
@@ -124,6 +126,31 @@ void declare(CLI::App &app, CommandLine *cl, std::vector<std::string> *signature
   run->fallthrough()->footer(kEveryCommand);
   run->add_flag("--once", cl->run.once, "one round, then exit");
   run->add_flag("--verbose", cl->run.verbose, "log the module's events of every message");
+
+  CLI::App *sign = app.add_subcommand(
+      "sign", "sign every file of the send directory DIR into its signature list");
+  sign->fallthrough()->footer(kEveryCommand);
+  sign->add_option("DIR", cl->sign.dir, "the send directory")->required();
+  sign->add_option("--key", cl->sign.key, "the signer's private key, PEM, mode 0600")
+      ->required()
+      ->type_name("FILE");
+  sign->add_option("--cert", cl->sign.cert, "the signer's certificate, PEM")
+      ->required()
+      ->type_name("FILE");
+  sign->add_option("--name", cl->sign.name, "the signer's name in the list (else the CN)")
+      ->type_name("NAME");
+  sign->add_option("--address", cl->sign.address,
+                   "the signer's address in the list (else the certificate's e-mail)")
+      ->type_name("ADDRESS");
+
+  CLI::App *verify = app.add_subcommand(
+      "verify", "check the send directory DIR as the signature check mode does, file by file");
+  verify->fallthrough()->footer(kEveryCommand);
+  verify->add_option("DIR", cl->verify_dir, "the send directory")->required();
+
+  CLI::App *certs = app.add_subcommand(
+      "certs", "list the certificate directory: subject, e-mail, serial, expiry, trusted");
+  certs->fallthrough()->footer(kEveryCommand);
 }
 
 }  // namespace

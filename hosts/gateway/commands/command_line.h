@@ -26,6 +26,11 @@ struct CollectOptions {
   std::string hash;     // empty: the message's own hash
 };
 
+struct SignOptions {
+  std::string dir, key, cert;
+  std::string name, address;  // empty: the certificate's common name and e-mail
+};
+
 struct RunOptions {
   bool once = false;
   bool verbose = false;
@@ -43,6 +48,8 @@ struct CommandLine {
   CollectOptions collect;
   std::string receipt_hash;
   RunOptions run;
+  SignOptions sign;
+  std::string verify_dir;
 };
 
 CommandLine parse_command_line(int argc, const char *const *argv);

@@ -64,6 +64,22 @@ TEST(CommandLine, WhatEachLineMeans) {
        "receipt",
        0,
        [](const CommandLine &c) { return c.receipt_hash == "ABC" && c.key == "K"; }},
+      {{"sign", "d", "--cert", "c.pem", "--key", "k.pem", "--name", "Clerk"},
+       "sign",
+       0,
+       [](const CommandLine &c) {
+         return c.sign.dir == "d" && c.sign.key == "k.pem" && c.sign.cert == "c.pem" &&
+                c.sign.name == "Clerk" && c.sign.address.empty() && c.key.empty();
+       }},
+      {{"--key", "K", "verify", "d"},
+       "verify",
+       0,
+       [](const CommandLine &c) { return c.verify_dir == "d" && c.key == "K"; }},
+      {{"certs"}, "certs", 0, nullptr},
+      {{"sign", "d", "--key", "k.pem"},
+       "",
+       2,
+       [](const CommandLine &c) { return c.err.find("--cert") != std::string::npos; }},
       {{"--help"}, "", 0, [](const CommandLine &c) { return !c.out.empty() && c.err.empty(); }},
       {{"store", "-h"},
        "",
