@@ -33,7 +33,9 @@ struct Directory {
 };
 
 std::mutex g_mutex;
-std::map<std::string, std::shared_ptr<Directory>> g_directories;
+// Never destroyed: OpenSSL cleans up at exit before static destructors would
+// run, and certificates whose keys live in an engine cannot be freed then.
+auto &g_directories = *new std::map<std::string, std::shared_ptr<Directory>>;
 
 long long stamp_of(const std::string &dir) {
   struct stat st;
