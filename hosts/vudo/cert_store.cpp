@@ -26,9 +26,11 @@ struct Directory {
   long long stamp = -1;
   std::vector<X509 *> certs;
   std::vector<X509_CRL *> crls;
+  X509_STORE *store = nullptr;  // made on first use as a trusted directory
   ~Directory() {
     for (X509 *c : certs) X509_free(c);
     for (X509_CRL *c : crls) X509_CRL_free(c);
+    X509_STORE_free(store);
   }
 };
 
@@ -133,14 +135,21 @@ X509 *find_in_directory(const std::string &dir, const SignerId &id) {
   return nullptr;
 }
 
+// One store per directory as read, shared by every check: OpenSSL locks a
+// store itself while it verifies against it.
 X509_STORE *trust_store(const std::string &dir, bool *crls) {
   const std::shared_ptr<Directory> d = directory(dir);
   if (!d) return nullptr;
-  X509_STORE *store = X509_STORE_new();
-  for (X509 *cert : d->certs) X509_STORE_add_cert(store, cert);
-  for (X509_CRL *crl : d->crls) X509_STORE_add_crl(store, crl);
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (d->store == nullptr) {
+    d->store = X509_STORE_new();
+    for (X509 *cert : d->certs) X509_STORE_add_cert(d->store, cert);
+    for (X509_CRL *crl : d->crls) X509_STORE_add_crl(d->store, crl);
+    if (!d->crls.empty()) X509_STORE_set_flags(d->store, X509_V_FLAG_CRL_CHECK);
+  }
   *crls = !d->crls.empty();
-  return store;
+  X509_STORE_up_ref(d->store);
+  return d->store;
 }
 
 // chain_verdict - whether the certificate leads to a trusted CA, now, unrevoked
@@ -151,7 +160,6 @@ uint32_t chain_verdict(X509 *cert, STACK_OF(X509) * carried) {
     note("the trusted CA directory \"" + settings().ca_dir + "\" cannot be read");
     return kUntrusted;
   }
-  if (crls) X509_STORE_set_flags(store, X509_V_FLAG_CRL_CHECK);
   X509_STORE_CTX *ctx = X509_STORE_CTX_new();
   X509_STORE_CTX_init(ctx, store, cert, carried);
   X509_STORE_CTX_set_purpose(ctx, X509_PURPOSE_SMIME_SIGN);

@@ -25,8 +25,9 @@ struct SignerId {
 bool matches(const SignerId &id, X509 *cert);
 // find_in_directory - a new reference to the signer's certificate; null when none
 X509 *find_in_directory(const std::string &dir, const SignerId &id);
-// trust_store - a new store of the directory's certificates and CRLs; `crls`
-// tells whether it holds any; null when the directory cannot be read
+// trust_store - a reference to the store of the directory's certificates and
+// CRLs (CRL checks on when it holds any, which `crls` tells); null when the
+// directory cannot be read; released with X509_STORE_free
 X509_STORE *trust_store(const std::string &dir, bool *crls);
 // Verdicts of a signature, as the module reads them.
 constexpr uint32_t kValid = 0, kNotCorrect = 1, kNoCertificate = 2, kUntrusted = 3, kOther = 4;

@@ -4,6 +4,7 @@
 
 #include <openssl/err.h>
 
+#include <map>
 #include <mutex>
 
 namespace zz::vudo {
@@ -12,6 +13,8 @@ namespace {
 std::mutex g_mutex;
 Settings g_settings;
 thread_local std::string t_reason;
+// Never destroyed, as OpenSSL cleans up first at exit.
+auto &g_digests = *new std::map<std::string, EVP_MD *>;
 
 }  // namespace
 
@@ -23,6 +26,18 @@ Settings settings() {
 void set_settings(const Settings &s) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_settings = s;
+}
+
+const EVP_MD *digest_of(const std::string &name) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  const auto found = g_digests.find(name);
+  if (found != g_digests.end()) return found->second;
+  EVP_MD *md = EVP_MD_fetch(nullptr, name.c_str(), nullptr);
+  // Digests of an engine (GOST) are found only the older way.
+  if (md == nullptr) md = const_cast<EVP_MD *>(EVP_get_digestbyname(name.c_str()));
+  ERR_clear_error();
+  if (md != nullptr) g_digests[name] = md;
+  return md;
 }
 
 const std::string &reason() {

@@ -18,6 +18,10 @@ struct Settings {
 Settings settings();
 void set_settings(const Settings &s);
 
+// digest_of - the digest of this OpenSSL name (from a provider, else an
+// engine), looked up once per name; null when unknown
+const EVP_MD *digest_of(const std::string &name);
+
 // reason - the calling thread's last reason; note replaces it
 const std::string &reason();
 void note(const std::string &text);

@@ -48,11 +48,28 @@ struct CmsFree {
 };
 using Cms = std::unique_ptr<CMS_ContentInfo, CmsFree>;
 
+// The signature the calling thread's CCA_sender_signed_data read last: the
+// module's next call, CCA_check_mem_sep, is for the same signature, which is
+// then not parsed again.
+struct LastSignature {
+  std::string bytes;
+  Cms cms;
+};
+thread_local LastSignature t_last;
+
+bool same_bytes(const CCA_BUFFER *sign, const std::string &bytes) {
+  return sign->Length == bytes.size() && std::memcmp(sign->Data, bytes.data(), bytes.size()) == 0;
+}
+
 // read_signature - the CMS signed data of a detached signature, DER or PEM
 Cms read_signature(const CCA_BUFFER *sign) {
   if (sign == nullptr || sign->Data == nullptr || sign->Length == 0) {
     note("no signature");
     return nullptr;
+  }
+  if (t_last.cms && same_bytes(sign, t_last.bytes)) {
+    t_last.bytes.clear();
+    return std::move(t_last.cms);
   }
   BIO *bio = BIO_new_mem_buf(sign->Data, static_cast<int>(sign->Length));
   const bool pem = sign->Length > 10 && std::memcmp(sign->Data, "-----BEGIN", 10) == 0;
@@ -87,10 +104,7 @@ VUDO_EXPORT uint32_t vudo_configure(const char *cert_dir, const char *ca_dir, co
   if (cert_dir != nullptr) s.cert_dir = cert_dir;
   if (ca_dir != nullptr) s.ca_dir = ca_dir;
   s.digest = digest != nullptr && *digest != '\0' ? digest : "SHA256";
-  EVP_MD *md = EVP_MD_fetch(nullptr, s.digest.c_str(), nullptr);
-  const EVP_MD *legacy = md == nullptr ? EVP_get_digestbyname(s.digest.c_str()) : nullptr;
-  EVP_MD_free(md);
-  if (md == nullptr && legacy == nullptr) {
+  if (zz::vudo::digest_of(s.digest) == nullptr) {
     note_openssl("the digest \"" + s.digest + "\" is not known to OpenSSL");
     return kFailed;
   }
@@ -109,13 +123,11 @@ VUDO_EXPORT uint32_t CCA_hash_mem(CCA_CONTEXT, const CCA_BUFFER *data, CCA_BUFFE
     return kFailed;
   }
   const std::string name = zz::vudo::settings().digest;
-  EVP_MD *fetched = EVP_MD_fetch(nullptr, name.c_str(), nullptr);
-  const EVP_MD *md = fetched != nullptr ? fetched : EVP_get_digestbyname(name.c_str());
+  const EVP_MD *md = zz::vudo::digest_of(name);
   auto *out = static_cast<uint8_t *>(std::malloc(EVP_MAX_MD_SIZE + 8));
   unsigned int length = 0;
   const bool done = md != nullptr && out != nullptr &&
                     EVP_Digest(data->Data, data->Length, out, &length, md, nullptr) == 1;
-  EVP_MD_free(fetched);
   if (!done) {
     std::free(out);
     note_openssl("cannot make a " + name + " digest");
@@ -153,6 +165,8 @@ VUDO_EXPORT uint32_t CCA_sender_signed_data(CCA_CONTEXT, const CCA_BUFFER *sign,
   if (signer_count != nullptr)
     *signer_count = static_cast<uint32_t>(sk_CMS_SignerInfo_num(signers));
   *serial = id.release();
+  t_last.bytes.assign(reinterpret_cast<const char *>(sign->Data), sign->Length);
+  t_last.cms = std::move(cms);
   return kOk;
 }
 
