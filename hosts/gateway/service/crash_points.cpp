@@ -20,11 +20,11 @@ unsigned long g_countdown = 0;
 void arm_crash_points() {
   const char *at = std::getenv("ZOZEREZ_CRASH_AT");
   if (at == nullptr || *at == '\0') return;
-  const std::string spec = at;
-  const size_t colon = spec.find(':');
-  g_point = spec.substr(0, colon);
+  const std::string armed = at;
+  const size_t colon = armed.find(':');
+  g_point = armed.substr(0, colon);
   g_countdown =
-      colon == std::string::npos ? 1 : std::strtoul(spec.c_str() + colon + 1, nullptr, 10);
+      colon == std::string::npos ? 1 : std::strtoul(armed.c_str() + colon + 1, nullptr, 10);
 }
 
 void crash_point(const char *name) {
