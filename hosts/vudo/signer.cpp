@@ -16,18 +16,10 @@
 
 #include "vudo/cert_store.h"
 #include "vudo/settings.h"
+#include "vudo/signer.h"
 #include "vudo/vudo.h"
 
 #define VUDO_EXPORT extern "C" __attribute__((visibility("default")))
-
-struct vudo_signer {
-  EVP_PKEY *key = nullptr;
-  X509 *cert = nullptr;
-  ~vudo_signer() {
-    EVP_PKEY_free(key);
-    X509_free(cert);
-  }
-};
 
 namespace {
 

@@ -38,6 +38,26 @@ void vudo_signer_name(const vudo_signer *signer, char *name, uint32_t name_size,
  * signer's certificate; released with CCA_free. 0 on success. */
 uint32_t vudo_sign(const vudo_signer *signer, const CCA_BUFFER *data, CCA_BUFFER *signature);
 
+/* vudo_smime_sign - a MIME entity (its Content-* headers, a blank line, its
+ * body) as an S/MIME multipart/signed entity by the signer, the entity's
+ * bytes kept exactly; released with CCA_free. 0 on success. */
+uint32_t vudo_smime_sign(const vudo_signer *signer, const CCA_BUFFER *entity, CCA_BUFFER *out);
+/* vudo_smime_encrypt - the entity enveloped (AES-256) for the certificates of
+ * the certificate directory that name these e-mail addresses; 1, with the
+ * first address without a certificate named by vudo_last_reason, when one
+ * has none. Released with CCA_free. */
+uint32_t vudo_smime_encrypt(const char *const *addresses, uint32_t count, const CCA_BUFFER *entity,
+                            CCA_BUFFER *out);
+/* vudo_smime_open - an S/MIME entity opened: decrypted with `own` when it is
+ * enveloped, verified against the trusted CA directory when it is signed.
+ * `flags` gets 1 for encrypted and 2 for signed; `inner` the content entity;
+ * when signed, `signature` the detached signature (DER) and `signer` its
+ * signer's common name. Blocks released with CCA_free. 0 opened; 1 refused
+ * (vudo_last_reason says why). */
+uint32_t vudo_smime_open(const vudo_signer *own, const CCA_BUFFER *entity, uint32_t *flags,
+                         CCA_BUFFER *inner, CCA_BUFFER *signature, char *signer,
+                         uint32_t signer_size);
+
 /* vudo_each_certificate - every certificate of the certificate directory:
  * subject, e-mail ("" when none), serial (hex), expiry (UTC text) and whether
  * it leads to a trusted CA now. 0 when the directory could be read. */

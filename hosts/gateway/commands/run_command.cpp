@@ -24,11 +24,13 @@
 #include "gateway/base/stored_files.h"
 #include "gateway/mail/message_hash.h"
 #include "gateway/mail/mime.h"
+#include "gateway/mail/smime_envelope.h"
 #include "gateway/service/crash_points.h"
 #include "gateway/service/journal.h"
 #include "gateway/service/recovery.h"
 #include "gateway/service/tree_check.h"
 #include "gateway/transport/maildir.h"
+#include "vudo/vudo.h"
 #include "zozerez.h"
 #include "zozerez_host.h"
 
@@ -52,7 +54,17 @@ struct Settings {
   uint32_t poll_seconds = 10;
   bool send_receipts = false;
   Address own{"SMTP", "zozerez@localhost"};
+  std::string own_key, own_certificate;  // empty: the gateway neither signs nor decrypts
 };
+
+constexpr uint32_t kFlagEncrypt = 1;
+constexpr uint32_t kFlagSign = 2;
+
+std::string vudo_reason() {
+  char text[512];
+  vudo_last_reason(text, sizeof text);
+  return text;
+}
 
 void log(const std::string &line) {
   char stamp[32];
@@ -89,6 +101,12 @@ bool read_settings(Settings *s) {
                      std::strcmp(text, "+") == 0;
   if (OLM_ConfGetString(gw.c_str(), "OwnAddress", text, sizeof text, 0) == 0 && *text != '\0') {
     s->own.address = text;
+  }
+  if (OLM_ConfGetPath(gw.c_str(), "OwnKey", text, "", 0) == 0) s->own_key = text;
+  if (OLM_ConfGetPath(gw.c_str(), "OwnCertificate", text, "", 0) == 0) s->own_certificate = text;
+  if (s->own_key.empty() != s->own_certificate.empty()) {
+    log("settings \"OwnKey\" and \"OwnCertificate\" under " + utf8(gw) + " go together");
+    return false;
   }
   return true;
 }
@@ -128,6 +146,12 @@ std::string picked_up_at(const OutgoingMessage &msg) {
   return "the message database";
 }
 
+// What a received S/MIME message was found to be: encrypted (1), signed (2), by whom.
+struct Received {
+  uint32_t flags = 0;
+  std::string signer, signature;
+};
+
 class Gateway {
  public:
   Gateway(Settings settings, bool verbose)
@@ -148,6 +172,13 @@ class Gateway {
       log("cannot keep the journal " + error);
       return false;
     }
+    if (!s_.own_key.empty()) {
+      own_ = vudo_signer_open(s_.own_key.c_str(), s_.own_certificate.c_str());
+      if (own_ == nullptr) {
+        log("cannot use the gateway's own key: " + vudo_reason());
+        return false;
+      }
+    }
     if (OXT_init_get_files(&ctx_) != 0) {
       log("the module could not start");
       show_events(0, true);
@@ -161,6 +192,8 @@ class Gateway {
   void stop() {
     for (Pending &p : pending_) OXT_free_files(&p.msg);
     OXT_deinit_get_files(&ctx_);
+    vudo_signer_close(own_);
+    own_ = nullptr;
   }
 
   // round - one pass over outgoing and incoming messages; true when anything moved
@@ -275,6 +308,8 @@ class Gateway {
       log("cannot build the message \"" + utf8(m.subject) + "\": " + error + "; failed for good");
       return 2;
     }
+    const uint32_t protection = protect(msg.Flags, m, &bytes);
+    if (protection != 0) return protection;
     if (!journal_.record(id, msg, tag, true)) {
       log("cannot write the journal; \"" + utf8(m.subject) + "\" kept for a later round");
       return 1;
@@ -290,6 +325,77 @@ class Gateway {
         utf8(m.from.address) + " to " + who(m.to) + " as " + name + " (picked up at " +
         shown_path(picked_up_at(msg)) + ")");
     return 0;
+  }
+
+  // protect - the message signed and/or encrypted as its record asks; 0 done,
+  // 1 kept for a later round (no own key to sign with), 2 failed for good (a
+  // recipient without a certificate): it is never sent in plain text
+  uint32_t protect(uint32_t flags, const MailMessage &m, std::string *bytes) {
+    if ((flags & (kFlagEncrypt | kFlagSign)) == 0) return 0;
+    std::string headers, entity;
+    if (!split_entity(*bytes, &headers, &entity)) return 2;
+    if ((flags & kFlagSign) != 0) {
+      if (own_ == nullptr) {
+        log("\"" + utf8(m.subject) + "\" asks to be signed and no \"OwnKey\" is set; kept");
+        return 1;
+      }
+      if (!smime(vudo_smime_sign(own_, &view(entity), &out_), &entity)) {
+        log("cannot sign \"" + utf8(m.subject) + "\": " + vudo_reason() + "; kept");
+        return 1;
+      }
+    }
+    if ((flags & kFlagEncrypt) != 0) {
+      std::vector<const char *> addresses;
+      for (const Address &a : m.to) addresses.push_back(a.address.c_str());
+      if (addresses.empty() ||
+          !smime(vudo_smime_encrypt(addresses.data(), static_cast<uint32_t>(addresses.size()),
+                                    &view(entity), &out_),
+                 &entity)) {
+        log("cannot encrypt \"" + utf8(m.subject) + "\": " + vudo_reason() +
+            "; not sent in plain text: failed for good");
+        return 2;
+      }
+    }
+    *bytes = join_entity(headers, entity);
+    return 0;
+  }
+
+  // smime - takes vudo's result into `entity`; false when vudo failed
+  bool smime(uint32_t result, std::string *entity) {
+    if (result != 0) return false;
+    entity->assign(reinterpret_cast<const char *>(out_.Data), out_.Length);
+    CCA_free(nullptr, out_.Data);
+    out_ = CCA_BUFFER{};
+    return true;
+  }
+
+  CCA_BUFFER &view(const std::string &bytes) {
+    in_ = CCA_BUFFER{reinterpret_cast<uint8_t *>(const_cast<char *>(bytes.data())),
+                     static_cast<uint32_t>(bytes.size())};
+    return in_;
+  }
+
+  // open_smime - a received S/MIME message opened in place: decrypted and
+  // verified; false with the reason when it cannot be
+  bool open_smime(std::string *bytes, Received *r, std::string *reason) {
+    std::string headers, entity;
+    if (!split_entity(*bytes, &headers, &entity)) {
+      *reason = "no header/body boundary";
+      return false;
+    }
+    CCA_BUFFER inner{}, signature{};
+    char signer[256];
+    if (vudo_smime_open(own_, &view(entity), &r->flags, &inner, &signature, signer,
+                        sizeof signer) != 0) {
+      *reason = vudo_reason();
+      return false;
+    }
+    *bytes = join_entity(headers, std::string(reinterpret_cast<char *>(inner.Data), inner.Length));
+    r->signature.assign(reinterpret_cast<const char *>(signature.Data), signature.Length);
+    CCA_free(nullptr, inner.Data);
+    CCA_free(nullptr, signature.Data);
+    if (!cp1251(signer, &r->signer) || r->signer.empty()) r->signer = "signer";
+    return true;
   }
 
   // Progress of the message being stored: its name, the next attachment, and
@@ -348,6 +454,12 @@ class Gateway {
       inbox_.finish(name, false);
       return;
     }
+    Received secure;
+    if (is_smime(bytes) && !open_smime(&bytes, &secure, &error)) {
+      log("moved aside " + name + ": " + error);
+      inbox_.finish(name, false);
+      return;
+    }
     if (!parse_message(bytes, &m, &error)) {
       log("moved aside " + name + ": " + error);
       inbox_.finish(name, false);
@@ -355,7 +467,7 @@ class Gateway {
     }
     const bool receipt = (m.flags & kFlagReceipt) != 0;
     if (receipt) close_by_receipt(m);
-    const bool stored = store_attachments(name, m);
+    const bool stored = store_attachments(name, m, secure);
     if (stored && !receipt && s_.send_receipts && !m.hash.empty()) answer_with_receipt(m);
     inbox_.finish(name, stored);
     crash_point("finished");
@@ -378,7 +490,7 @@ class Gateway {
     }
   }
 
-  bool store_attachments(const std::string &name, const MailMessage &m) {
+  bool store_attachments(const std::string &name, const MailMessage &m, const Received &secure) {
     std::vector<AddressEntry> recipients;
     for (const Address &a : m.to) {
       recipients.push_back(
@@ -396,14 +508,22 @@ class Gateway {
         continue;
       }
       IncomingMessage in{};
-      in.Data = reinterpret_cast<const uint8_t *>(a.data.data());
-      in.DataLength = static_cast<uint32_t>(a.data.size());
+      // A signed or encrypted file travels to the module in the signed-file
+      // container, with the message's signature as its signature.
+      const std::string data =
+          secure.flags == 0
+              ? a.data
+              : signed_file_container(a.data, secure.signature.empty()
+                                                  ? Signatures{}
+                                                  : Signatures{{secure.signer, secure.signature}});
+      in.Data = reinterpret_cast<const uint8_t *>(data.data());
+      in.DataLength = static_cast<uint32_t>(data.size());
       in.FileName = a.name.c_str();
       in.SenderType = m.from.type.c_str();
       in.SenderAddress = m.from.address.c_str();
-      // Whole messages are not signed or encrypted on this transport; the
-      // receipt mark is all that the module is told.
-      in.Flags = m.flags & kFlagReceipt;
+      // What the sender's headers claim is not taken: the receipt mark, and
+      // the protection the message was found to have.
+      in.Flags = (m.flags & kFlagReceipt) | secure.flags;
       in.Recipients = recipients.empty() ? nullptr : recipients.data();
       in.RecipientCount = static_cast<uint32_t>(recipients.size());
       const size_t seen = events_.lines().size();
@@ -438,7 +558,9 @@ class Gateway {
     r.flags = kFlagReceipt;
     r.attachments.push_back({kNotice, std::string(kDigestEn) + " " + received.hash + "\r\n"});
     std::string bytes, error, name;
-    if (!build_message(r, &bytes, &error) || !outbox_.deliver(bytes, "", &name, &error)) {
+    const bool built = build_message(r, &bytes, &error);
+    if (built && own_ != nullptr && protect(kFlagSign, r, &bytes) != 0) error = vudo_reason();
+    if (!built || !error.empty() || !outbox_.deliver(bytes, "", &name, &error)) {
       log("cannot send a receipt for " + received.hash + ": " + error);
       return;
     }
@@ -448,6 +570,8 @@ class Gateway {
 
   Settings s_;
   bool verbose_;
+  vudo_signer *own_ = nullptr;
+  CCA_BUFFER in_{}, out_{};
   Maildir outbox_;
   Maildir inbox_;
   Journal journal_;

@@ -13,6 +13,7 @@
 #include "gateway/base/console.h"
 #include "gateway/base/event_capture.h"
 #include "gateway/base/stored_files.h"
+#include "gateway/mail/smime_envelope.h"
 #include "zozerez.h"
 #include "zozerez_host.h"
 
@@ -26,17 +27,6 @@ bool read_whole(const std::string &path, std::string *out) {
   bytes << in.rdbuf();
   *out = bytes.str();
   return true;
-}
-
-std::string container(const std::string &content,
-                      const std::vector<std::pair<std::string, std::string>> &signatures) {
-  std::string out =
-      "Length-File:" + std::to_string(content.size()) + "\r\nFile-Data:\r\n" + content;
-  for (const auto &[signer, sign] : signatures) {
-    out += "\r\nName-Signer:" + signer + "\r\nLength-Sign:" + std::to_string(sign.size()) +
-           "\r\nSign:\r\n" + sign;
-  }
-  return out;
 }
 
 }  // namespace
@@ -58,7 +48,7 @@ int run_store(const CommandLine &cl) {
     }
     signatures.emplace_back(signer1251, sign);
   }
-  if ((o.flags & 3) != 0) content = container(content, signatures);
+  if ((o.flags & 3) != 0) content = signed_file_container(content, signatures);
 
   std::string name, from_type, from_address;
   std::vector<std::string> to(o.to.size());
