@@ -210,6 +210,10 @@ void host_settings(Report &r, const std::string &host_key) {
          "trusted CA certificates and CRLs (/etc/zozerez/trusted)");
   r.text(key, "DigestAlgorithm", Kind::kString, Need::kOptional, nullptr,
          "OpenSSL digest name of signature lists (SHA256)");
+  r.text(key, "OwnKey", Kind::kPath, Need::kOptional, nullptr,
+         "the gateway's private key, PEM, mode 0600: signs and decrypts mail");
+  r.text(key, "OwnCertificate", Kind::kPath, Need::kOptional, nullptr,
+         "the gateway's certificate, PEM, with OwnKey");
 }
 
 }  // namespace
