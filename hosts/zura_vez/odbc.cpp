@@ -1,0 +1,179 @@
+// odbc.cpp - statements are prepared, parameters bound by value for the one
+// execution, and columns read with SQLGetData in pieces so that long texts
+// and byte strings come back whole.
+#include "zura_vez/odbc.h"
+
+namespace zz::zura {
+namespace {
+
+bool ok(SQLRETURN r) {
+  return r == SQL_SUCCESS || r == SQL_SUCCESS_WITH_INFO;
+}
+
+}  // namespace
+
+std::string diagnostic(SQLSMALLINT type, SQLHANDLE handle) {
+  SQLCHAR state[6] = {};
+  SQLCHAR text[1024] = {};
+  SQLINTEGER native = 0;
+  SQLSMALLINT length = 0;
+  if (!ok(SQLGetDiagRec(type, handle, 1, state, &native, text, sizeof text, &length))) {
+    return "no diagnostic from the driver";
+  }
+  return std::string(reinterpret_cast<char *>(state)) + ": " + reinterpret_cast<char *>(text);
+}
+
+Connection::~Connection() {
+  if (connected_) SQLDisconnect(dbc_);
+  if (dbc_ != SQL_NULL_HDBC) SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+  if (env_ != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, env_);
+}
+
+bool Connection::open(const std::string &connect, uint32_t login_timeout, std::string *error) {
+  if (!ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_)) ||
+      !ok(SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
+                        0)) ||
+      !ok(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_))) {
+    *error = "the ODBC driver manager cannot be used";
+    return false;
+  }
+  if (login_timeout != 0) {
+    SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(login_timeout)), 0);
+  }
+  // A bare name is a data source; anything with "=" a connection string.
+  const std::string text = connect.find('=') == std::string::npos ? "DSN=" + connect : connect;
+  SQLCHAR out[1024];
+  SQLSMALLINT out_length = 0;
+  if (!ok(SQLDriverConnect(dbc_, nullptr, (SQLCHAR *)text.c_str(), SQL_NTS, out, sizeof out,
+                           &out_length, SQL_DRIVER_NOPROMPT))) {
+    *error = diagnostic(SQL_HANDLE_DBC, dbc_);
+    return false;
+  }
+  connected_ = true;
+  SQLCHAR name[128] = {};
+  SQLSMALLINT name_length = 0;
+  SQLGetInfo(dbc_, SQL_DBMS_NAME, name, sizeof name, &name_length);
+  dbms_ = reinterpret_cast<char *>(name);
+  return true;
+}
+
+bool Connection::run(const std::string &sql, const std::vector<Value> &params,
+                     std::vector<Row> *rows, std::string *error, int64_t *changed) {
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st))) {
+    *error = diagnostic(SQL_HANDLE_DBC, dbc_);
+    return false;
+  }
+  std::unique_ptr<void, void (*)(void *)> guard(st,
+                                                [](void *h) { SQLFreeHandle(SQL_HANDLE_STMT, h); });
+  if (!ok(SQLPrepare(st, (SQLCHAR *)sql.c_str(), SQL_NTS))) {
+    *error = diagnostic(SQL_HANDLE_STMT, st);
+    return false;
+  }
+  std::vector<SQLLEN> lengths(params.size());
+  for (size_t i = 0; i < params.size(); ++i) {
+    const Value &v = params[i];
+    const auto n = static_cast<SQLUSMALLINT>(i + 1);
+    SQLRETURN r;
+    switch (v.kind) {
+      case Value::Kind::kNull:
+        lengths[i] = SQL_NULL_DATA;
+        r = SQLBindParameter(st, n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 1, 0, nullptr, 0,
+                             &lengths[i]);
+        break;
+      case Value::Kind::kNumber:
+        lengths[i] = 0;
+        r = SQLBindParameter(st, n, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
+                             const_cast<int64_t *>(&v.number), 0, &lengths[i]);
+        break;
+      case Value::Kind::kText:
+        lengths[i] = static_cast<SQLLEN>(v.text.size());
+        r = SQLBindParameter(st, n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_LONGVARCHAR, v.text.size() + 1,
+                             0, const_cast<char *>(v.text.data()),
+                             static_cast<SQLLEN>(v.text.size()), &lengths[i]);
+        break;
+      case Value::Kind::kBytes:
+        lengths[i] = static_cast<SQLLEN>(v.text.size());
+        r = SQLBindParameter(st, n, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_LONGVARBINARY,
+                             v.text.size() + 1, 0, const_cast<char *>(v.text.data()),
+                             static_cast<SQLLEN>(v.text.size()), &lengths[i]);
+        break;
+    }
+    if (!ok(r)) {
+      *error = diagnostic(SQL_HANDLE_STMT, st);
+      return false;
+    }
+  }
+  const SQLRETURN executed = SQLExecute(st);
+  if (!ok(executed) && executed != SQL_NO_DATA) {
+    *error = diagnostic(SQL_HANDLE_STMT, st);
+    return false;
+  }
+  if (changed != nullptr) {
+    SQLLEN count = 0;
+    SQLRowCount(st, &count);
+    *changed = count;
+  }
+  SQLSMALLINT columns = 0;
+  SQLNumResultCols(st, &columns);
+  if (rows == nullptr || columns == 0) return true;
+  while (true) {
+    const SQLRETURN fetched = SQLFetch(st);
+    if (fetched == SQL_NO_DATA) break;
+    if (!ok(fetched)) {
+      *error = diagnostic(SQL_HANDLE_STMT, st);
+      return false;
+    }
+    Row row;
+    for (SQLUSMALLINT c = 1; c <= columns; ++c) {
+      std::string value;
+      bool null = false;
+      char chunk[8192];
+      for (;;) {
+        SQLLEN got = 0;
+        const SQLRETURN r = SQLGetData(st, c, SQL_C_BINARY, chunk, sizeof chunk, &got);
+        if (r == SQL_NO_DATA) break;
+        if (!ok(r)) {
+          *error = diagnostic(SQL_HANDLE_STMT, st);
+          return false;
+        }
+        if (got == SQL_NULL_DATA) {
+          null = true;
+          break;
+        }
+        const size_t piece = got == SQL_NO_TOTAL || got > static_cast<SQLLEN>(sizeof chunk)
+                                 ? sizeof chunk
+                                 : static_cast<size_t>(got);
+        value.append(chunk, piece);
+        if (r == SQL_SUCCESS) break;
+      }
+      row.push_back(null ? std::nullopt : std::optional<std::string>(value));
+    }
+    rows->push_back(std::move(row));
+  }
+  return true;
+}
+
+bool Connection::begin(std::string *error) {
+  if (!ok(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
+                            reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
+    *error = diagnostic(SQL_HANDLE_DBC, dbc_);
+    return false;
+  }
+  return true;
+}
+
+bool Connection::commit(std::string *error) {
+  const bool done = ok(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT));
+  if (!done) *error = diagnostic(SQL_HANDLE_DBC, dbc_);
+  SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+  return done;
+}
+
+void Connection::rollback() {
+  SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+  SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+}
+
+}  // namespace zz::zura

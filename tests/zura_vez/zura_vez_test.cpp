@@ -1,0 +1,153 @@
+// zura_vez_test.cpp - the real message database over ODBC with SQLite's
+// driver on a database file in a temporary directory: the schema made once
+// and guarded, a queued message claimed once with every field, released as
+// sent or queued again, and incoming messages written all or nothing.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "support/temp_dir.h"
+#include "zura_vez/odbc.h"
+#include "zura_vez/zura_vez.h"
+
+namespace zz::test {
+namespace {
+
+constexpr const char kDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
+// "Отчёт" in code page 1251
+constexpr const char kRussian[] = "\xCE\xF2\xF7\xB8\xF2";
+
+std::string reason() {
+  char text[512];
+  zura_vez_last_reason(text, sizeof text);
+  return text;
+}
+
+class ZuraVez : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!exists(kDriver)) GTEST_SKIP() << "the SQLite ODBC driver is not installed (libsqliteodbc)";
+    dsn_ = std::string("Driver=") + kDriver + ";Database=" + dir_.posix("zz.db");
+    zura_vez_configure("gw-test", 600);
+  }
+  BD_HANDLE open() {
+    BD_HANDLE h = 0;
+    BdInitParams p{dsn_.c_str(), 5, 1};
+    EXPECT_EQ(BdInit(&h, &p), 0u) << reason();
+    return h;
+  }
+
+  // message - a record with every member the module reads set
+  struct Message {
+    AddressEntry to[2] = {{const_cast<char *>("SMTP"), const_cast<char *>("a@x")},
+                          {const_cast<char *>("EX"), const_cast<char *>(kRussian)}};
+    BdSign sign{const_cast<char *>("Clerk"), const_cast<char *>("SMTP"), const_cast<char *>("c@x"),
+                const_cast<char *>("f.Clerk.sgn"), const_cast<char *>("/att/f.Clerk.sgn")};
+    BdAttachment att{const_cast<char *>("att-guid"),
+                     const_cast<char *>(kRussian),
+                     const_cast<char *>("/att/f"),
+                     1,
+                     &sign,
+                     0};
+    std::string body = std::string("line\0bytes", 10);
+    BdMsg msg{};
+    explicit Message(const char *guid) {
+      msg.MsgGuid = const_cast<char *>(guid);
+      msg.Subject = const_cast<char *>(kRussian);
+      msg.Flags = 3;
+      msg.Body = reinterpret_cast<uint8_t *>(body.data());
+      msg.BodyLength = static_cast<uint32_t>(body.size());
+      msg.SenderType = const_cast<char *>("SMTP");
+      msg.SenderAddress = const_cast<char *>("from@x");
+      msg.Digest = reinterpret_cast<uint8_t *>(const_cast<char *>("0A 1B"));
+      msg.DigestLength = 5;
+      msg.Part6Value = 0x123456789ULL;
+      msg.Part7Value = 7;
+      msg.RecipientCount = 2;
+      msg.Recipients = to;
+      msg.AttachmentCount = 1;
+      msg.Attachments = &att;
+    }
+  };
+
+  TempDir dir_;
+  std::string dsn_;
+};
+
+TEST_F(ZuraVez, AQueuedMessageIsClaimedOnceWithEveryField) {
+  const BD_HANDLE a = open(), b = open();
+  Message m("guid-1");
+  ASSERT_EQ(zura_vez_enqueue(a, &m.msg), 0u) << reason();
+  BdMsg got{};
+  ASSERT_EQ(BdReadMsg(a, &got), 0u) << reason();
+  BdMsg none{};
+  EXPECT_EQ(BdReadMsg(b, &none), 1u);  // claimed: no other gateway gets it
+  EXPECT_STREQ(got.MsgGuid, "guid-1");
+  EXPECT_STREQ(got.Subject, kRussian);
+  EXPECT_EQ(got.Flags, 3u);
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(got.Body), got.BodyLength), m.body);
+  EXPECT_STREQ(got.SenderAddress, "from@x");
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(got.Digest), got.DigestLength), "0A 1B");
+  EXPECT_EQ(got.Part6Value, 0x123456789ULL);
+  EXPECT_EQ(got.Part7Value, 7u);
+  ASSERT_EQ(got.RecipientCount, 2u);
+  EXPECT_STREQ(got.Recipients[1].Type, "EX");
+  EXPECT_STREQ(got.Recipients[1].Address, kRussian);
+  ASSERT_EQ(got.AttachmentCount, 1u);
+  EXPECT_STREQ(got.Attachments[0].Name, kRussian);
+  EXPECT_STREQ(got.Attachments[0].FilePath, "/att/f");
+  ASSERT_EQ(got.Attachments[0].SignCount, 1u);
+  EXPECT_STREQ(got.Attachments[0].Signs[0].SignFilePath, "/att/f.Clerk.sgn");
+  EXPECT_EQ(got.MsgDir, nullptr);
+
+  // Not sent: queued again, and the next read has it back.
+  ASSERT_EQ(BdFreeMsg(a, &got, 0, ""), 0u);
+  EXPECT_EQ(got.MsgGuid, nullptr);
+  ASSERT_EQ(BdReadMsg(b, &got), 0u);
+  EXPECT_STREQ(got.MsgGuid, "guid-1");
+  // Sent: gone from the queue for good.
+  ASSERT_EQ(BdFreeMsg(b, &got, 1, "HASH"), 0u);
+  EXPECT_EQ(BdReadMsg(a, &got), 1u);
+  EXPECT_EQ(BdPing(a), 0u);
+  EXPECT_EQ(BdActivityIndicator(a, 2), 0u);
+  EXPECT_EQ(BdActivityIndicator(a, 2), 0u);
+  BdClose(a);
+  BdClose(b);
+}
+
+TEST_F(ZuraVez, IncomingMessagesAreWrittenWholeOrNotAtAll) {
+  const BD_HANDLE h = open();
+  Message m("in-1");
+  EXPECT_EQ(BdWriteMsg(h, &m.msg), 0u) << reason();
+  // The same GUID again: refused, and nothing of it is left half written.
+  EXPECT_NE(BdWriteMsg(h, &m.msg), 0u);
+  EXPECT_NE(reason(), "");
+  BdMsg got{};
+  EXPECT_EQ(BdReadMsg(h, &got), 1u);  // incoming messages are not queued to send
+  BdClose(h);
+}
+
+TEST_F(ZuraVez, ConnectionsAndSchemas) {
+  BD_HANDLE h = 0;
+  const std::string wrong = "Driver=/nowhere/libnothing.so;Database=x";
+  BdInitParams p{wrong.c_str(), 1, 1};
+  EXPECT_NE(BdInit(&h, &p), 0u);
+  EXPECT_NE(reason(), "");
+  EXPECT_EQ(h, 0u);
+
+  // A schema newer than this library is refused, naming both versions.
+  h = open();
+  BdClose(h);
+  zura::Connection db;
+  std::string error;
+  ASSERT_TRUE(db.open(dsn_, 5, &error)) << error;
+  ASSERT_TRUE(db.run("UPDATE zz_schema SET version = 2", {}, nullptr, &error)) << error;
+  EXPECT_NE(BdInit(&h, &p), 0u);
+  BdInitParams again{dsn_.c_str(), 5, 1};
+  EXPECT_NE(BdInit(&h, &again), 0u);
+  EXPECT_EQ(reason(), "the database holds schema version 2; this zura_vez knows version 1");
+}
+
+}  // namespace
+}  // namespace zz::test
