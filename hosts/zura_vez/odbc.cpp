@@ -127,12 +127,21 @@ bool Connection::run(const std::string &sql, const std::vector<Value> &params,
     }
     Row row;
     for (SQLUSMALLINT c = 1; c <= columns; ++c) {
+      // Byte strings come as bytes; everything else as text, which every
+      // driver can give (psqlODBC gives numbers in no binary form).
+      SQLSMALLINT type = 0, digits = 0, nullable = 0, name_length = 0;
+      SQLULEN size = 0;
+      SQLCHAR name[64];
+      SQLDescribeCol(st, c, name, sizeof name, &name_length, &type, &size, &digits, &nullable);
+      const bool binary = type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
+      const SQLSMALLINT target = binary ? SQL_C_BINARY : SQL_C_CHAR;
+      const size_t room = binary ? 8192 : 8191;  // a text piece ends with its zero byte
       std::string value;
       bool null = false;
       char chunk[8192];
       for (;;) {
         SQLLEN got = 0;
-        const SQLRETURN r = SQLGetData(st, c, SQL_C_BINARY, chunk, sizeof chunk, &got);
+        const SQLRETURN r = SQLGetData(st, c, target, chunk, sizeof chunk, &got);
         if (r == SQL_NO_DATA) break;
         if (!ok(r)) {
           *error = diagnostic(SQL_HANDLE_STMT, st);
@@ -142,8 +151,8 @@ bool Connection::run(const std::string &sql, const std::vector<Value> &params,
           null = true;
           break;
         }
-        const size_t piece = got == SQL_NO_TOTAL || got > static_cast<SQLLEN>(sizeof chunk)
-                                 ? sizeof chunk
+        const size_t piece = got == SQL_NO_TOTAL || got > static_cast<SQLLEN>(room)
+                                 ? room
                                  : static_cast<size_t>(got);
         value.append(chunk, piece);
         if (r == SQL_SUCCESS) break;

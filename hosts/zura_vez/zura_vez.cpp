@@ -353,10 +353,14 @@ ZURA_EXPORT uint32_t BdReadMsg(BD_HANDLE handle, BdMsg *msg) {
   // claimed; a gateway that loses the race claims nothing this time.
   const std::string waiting =
       "direction = 2 AND (state = 'queued' OR (state = 'claimed' AND claimed_at < ?))";
+  // PostgreSQL: rows another gateway is claiming right now are passed over,
+  // so concurrent gateways claim different messages instead of waiting.
+  const std::string skip =
+      db->dbms().find("PostgreSQL") != std::string::npos ? " FOR UPDATE SKIP LOCKED" : "";
   if (!db->run(
           "UPDATE zz_message SET state = 'claimed', claim_token = ?, claimed_by = ?, "
           "claimed_at = ? WHERE guid = (SELECT guid FROM zz_message WHERE " +
-              waiting + " ORDER BY created, guid LIMIT 1) AND " + waiting,
+              waiting + " ORDER BY created, guid LIMIT 1" + skip + ") AND " + waiting,
           {Value::text_of(token), Value::text_of(host_name()), Value::number_of(now), stale, stale},
           nullptr, &error, &claimed)) {
     return fail(error);

@@ -1,12 +1,20 @@
-// zura_vez_test.cpp - the real message database over ODBC with SQLite's
-// driver on a database file in a temporary directory: the schema made once
-// and guarded, a queued message claimed once with every field, released as
-// sent or queued again, and incoming messages written all or nothing.
+// zura_vez_test.cpp - the real message database over ODBC, on SQLite's
+// driver with a database file in a temporary directory and on a private
+// PostgreSQL server: the schema made once and guarded, a queued message
+// claimed once with every field, released as sent or queued again, an
+// abandoned claim taken over, incoming messages written all or nothing, and
+// two processes draining one queue with every message sent exactly once.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
 #include <string>
 
+#include "support/postgres.h"
 #include "support/temp_dir.h"
 #include "zura_vez/odbc.h"
 #include "zura_vez/zura_vez.h"
@@ -24,12 +32,39 @@ std::string reason() {
   return text;
 }
 
-class ZuraVez : public testing::Test {
+// The one private server of this process, started on first use.
+PrivatePostgres *postgres(std::string *reason) {
+  static std::unique_ptr<PrivatePostgres> server;
+  static std::string why;
+  static bool tried = false;
+  if (!tried) {
+    tried = true;
+    server = std::make_unique<PrivatePostgres>();
+    if (!server->start(&why)) server.reset();
+  }
+  *reason = why;
+  return server.get();
+}
+
+class ZuraVez : public testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    if (!exists(kDriver)) GTEST_SKIP() << "the SQLite ODBC driver is not installed (libsqliteodbc)";
-    dsn_ = std::string("Driver=") + kDriver + ";Database=" + dir_.posix("zz.db");
     zura_vez_configure("gw-test", 600);
+    if (GetParam() == "sqlite") {
+      if (!exists(kDriver))
+        GTEST_SKIP() << "the SQLite ODBC driver is not installed (libsqliteodbc)";
+      dsn_ =
+          std::string("Driver=") + kDriver + ";Database=" + dir_.posix("zz.db") + ";Timeout=20000";
+      return;
+    }
+    std::string why;
+    PrivatePostgres *pg = postgres(&why);
+    if (pg == nullptr) GTEST_SKIP() << "no PostgreSQL: " << why;
+    dsn_ = pg->dsn();
+    // Each test starts from an empty database.
+    ASSERT_TRUE(
+        pg->sql("DROP TABLE IF EXISTS zz_schema, zz_message, zz_recipient, "
+                "zz_attachment, zz_signature, zz_activity"));
   }
   BD_HANDLE open() {
     BD_HANDLE h = 0;
@@ -75,7 +110,7 @@ class ZuraVez : public testing::Test {
   std::string dsn_;
 };
 
-TEST_F(ZuraVez, AQueuedMessageIsClaimedOnceWithEveryField) {
+TEST_P(ZuraVez, AQueuedMessageIsClaimedOnceWithEveryField) {
   const BD_HANDLE a = open(), b = open();
   Message m("guid-1");
   ASSERT_EQ(zura_vez_enqueue(a, &m.msg), 0u) << reason();
@@ -116,7 +151,7 @@ TEST_F(ZuraVez, AQueuedMessageIsClaimedOnceWithEveryField) {
   BdClose(b);
 }
 
-TEST_F(ZuraVez, IncomingMessagesAreWrittenWholeOrNotAtAll) {
+TEST_P(ZuraVez, IncomingMessagesAreWrittenWholeOrNotAtAll) {
   const BD_HANDLE h = open();
   Message m("in-1");
   EXPECT_EQ(BdWriteMsg(h, &m.msg), 0u) << reason();
@@ -128,7 +163,7 @@ TEST_F(ZuraVez, IncomingMessagesAreWrittenWholeOrNotAtAll) {
   BdClose(h);
 }
 
-TEST_F(ZuraVez, ConnectionsAndSchemas) {
+TEST_P(ZuraVez, ConnectionsAndSchemas) {
   BD_HANDLE h = 0;
   const std::string wrong = "Driver=/nowhere/libnothing.so;Database=x";
   BdInitParams p{wrong.c_str(), 1, 1};
@@ -148,6 +183,86 @@ TEST_F(ZuraVez, ConnectionsAndSchemas) {
   EXPECT_NE(BdInit(&h, &again), 0u);
   EXPECT_EQ(reason(), "the database holds schema version 2; this zura_vez knows version 1");
 }
+
+TEST_P(ZuraVez, AnAbandonedClaimIsTakenOverAfterTheLease) {
+  const BD_HANDLE a = open(), b = open();
+  Message m("guid-lease");
+  ASSERT_EQ(zura_vez_enqueue(a, &m.msg), 0u) << reason();
+  BdMsg got{};
+  ASSERT_EQ(BdReadMsg(a, &got), 0u);
+  BdMsg other{};
+  EXPECT_EQ(BdReadMsg(b, &other), 1u);
+  // The claiming gateway died an hour ago.
+  zura::Connection db;
+  std::string error;
+  ASSERT_TRUE(db.open(dsn_, 5, &error)) << error;
+  ASSERT_TRUE(db.run("UPDATE zz_message SET claimed_at = claimed_at - 3600", {}, nullptr, &error))
+      << error;
+  ASSERT_EQ(BdReadMsg(b, &other), 0u) << reason();
+  EXPECT_STREQ(other.MsgGuid, "guid-lease");
+  ASSERT_EQ(BdFreeMsg(b, &other, 1, "H"), 0u);
+  // The dead gateway's late release changes nothing: the message is sent.
+  EXPECT_EQ(BdFreeMsg(a, &got, 0, ""), 0u);
+  EXPECT_EQ(BdReadMsg(b, &other), 1u);
+  BdClose(a);
+  BdClose(b);
+}
+
+TEST_P(ZuraVez, TwoProcessesSendEveryMessageExactlyOnce) {
+  constexpr int kMessages = 400;
+  const BD_HANDLE h = open();
+  std::vector<std::string> guids;
+  for (int i = 0; i < kMessages; ++i) {
+    guids.push_back("q-" + std::to_string(i));
+    Message m(guids.back().c_str());
+    ASSERT_EQ(zura_vez_enqueue(h, &m.msg), 0u) << reason();
+  }
+  BdClose(h);
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c) {
+    children[c] = fork();
+    if (children[c] == 0) {
+      // Each process has a connection of its own, as two gateways would.
+      BD_HANDLE mine = 0;
+      BdInitParams p{dsn_.c_str(), 5, 1};
+      std::ofstream sent(dir_.posix("sent." + std::to_string(c)));
+      if (BdInit(&mine, &p) != 0) _exit(2);
+      for (int idle = 0; idle < 50;) {
+        BdMsg msg{};
+        const uint32_t r = BdReadMsg(mine, &msg);
+        if (r == 1) break;
+        if (r != 0) {  // busy: another process holds the database for a moment
+          ++idle;
+          continue;
+        }
+        sent << msg.MsgGuid << "\n" << std::flush;
+        if (BdFreeMsg(mine, &msg, 1, "H") != 0) _exit(3);
+      }
+      BdClose(mine);
+      _exit(0);
+    }
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  std::map<std::string, int> count;
+  int by[2] = {0, 0};
+  for (int c = 0; c < 2; ++c) {
+    std::ifstream in(dir_.posix("sent." + std::to_string(c)));
+    for (std::string g; std::getline(in, g); ++by[c]) ++count[g];
+  }
+  int once = 0;
+  for (const std::string &g : guids) once += count[g] == 1 ? 1 : 0;
+  EXPECT_EQ(once, kMessages) << "sent by the two processes: " << by[0] << " and " << by[1];
+  EXPECT_EQ(count.size(), guids.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ZuraVez, testing::Values("sqlite", "postgres"),
+                         [](const testing::TestParamInfo<std::string> &info) {
+                           return info.param;
+                         });
 
 }  // namespace
 }  // namespace zz::test
