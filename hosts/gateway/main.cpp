@@ -8,6 +8,7 @@
 #include "gateway/commands/collect_command.h"
 #include "gateway/commands/command_line.h"
 #include "gateway/commands/config_report.h"
+#include "gateway/commands/db_command.h"
 #include "gateway/commands/run_command.h"
 #include "gateway/commands/sign_command.h"
 #include "gateway/commands/store_command.h"
@@ -29,6 +30,7 @@ int main(int argc, char **argv) {
   if (cl.command == "sign") return zz::gateway::run_sign(cl);
   if (cl.command == "verify") return zz::gateway::run_verify(cl);
   if (cl.command == "certs") return zz::gateway::run_certs(cl);
+  if (cl.command == "db") return zz::gateway::run_db(cl);
   if (!zz::gateway::open_store(cl.config, cl.key)) return CommandLine::kFailed;
   return zz::gateway::print_config(std::cout) ? CommandLine::kDone : CommandLine::kFailed;
 }

@@ -323,6 +323,26 @@ ZURA_EXPORT uint32_t zura_vez_enqueue(BD_HANDLE handle, const BdMsg *msg) {
   return insert(handle, msg, kOutgoing, "queued");
 }
 
+ZURA_EXPORT uint32_t zura_vez_each_state(BD_HANDLE handle, zura_vez_state_visitor visit,
+                                         void *user) {
+  Connection *db = connection(handle);
+  if (db == nullptr) return fail("no database");
+  std::string error;
+  std::vector<Row> rows;
+  if (!db->run("SELECT direction, state, COUNT(*) FROM zz_message GROUP BY direction, state "
+               "ORDER BY direction, state",
+               {}, &rows, &error)) {
+    return fail(error);
+  }
+  for (const Row &r : rows) {
+    if (visit != nullptr && r[1]) {
+      visit(user, static_cast<uint32_t>(number(r[0])), r[1]->c_str(),
+            static_cast<uint64_t>(number(r[2])));
+    }
+  }
+  return kOk;
+}
+
 ZURA_EXPORT uint32_t BdInit(BD_HANDLE *handle, const BdInitParams *params) {
   if (handle == nullptr || params == nullptr || params->Dsn == nullptr) return fail("no DSN");
   *handle = 0;

@@ -22,6 +22,12 @@ void zura_vez_configure(const char *host_name, uint32_t lease_seconds);
  * SignFilePath say. 0 queued, all or nothing. */
 uint32_t zura_vez_enqueue(BD_HANDLE handle, const BdMsg *msg);
 
+/* zura_vez_each_state - the messages by direction (1 in, 2 out) and state
+ * with their counts. 0 when the query ran. */
+typedef void (*zura_vez_state_visitor)(void *user, uint32_t direction, const char *state,
+                                       uint64_t count);
+uint32_t zura_vez_each_state(BD_HANDLE handle, zura_vez_state_visitor visit, void *user);
+
 /* zura_vez_last_reason - why the calling thread's last call failed (UTF-8). */
 void zura_vez_last_reason(char *text, uint32_t size);
 

@@ -21,11 +21,11 @@ namespace {
 
 constexpr const char kUsage[] =
     "usage: zozerez-gateway COMMAND [OPTIONS] [--config FILE] [--key KEY]\n"
-    "commands: config, store, collect, receipt, run, sign, verify, certs; zozerez-gateway\n"
+    "commands: config, store, collect, receipt, run, sign, verify, certs, db; zozerez-gateway\n"
     "--help tells more\n";
 
-constexpr const char *kCommands[] = {"config", "store", "collect", "receipt",
-                                     "run",    "sign",  "verify",  "certs"};
+constexpr const char *kCommands[] = {"config", "store",  "collect", "receipt", "run",
+                                     "sign",   "verify", "certs",   "db"};
 
 // unknown_command - the first word that is neither an option nor a value of
 // --config or --key, when it names no command; empty otherwise
@@ -147,6 +147,18 @@ void declare(CLI::App &app, CommandLine *cl, std::vector<std::string> *signature
       "verify", "check the send directory DIR as the signature check mode does, file by file");
   verify->fallthrough()->footer(kEveryCommand);
   verify->add_option("DIR", cl->verify_dir, "the send directory")->required();
+
+  CLI::App *db = app.add_subcommand(
+      "db", "the message database: init (make the schema), enqueue FILE..., list");
+  db->fallthrough()->footer(kEveryCommand);
+  db->add_option("ACTION", cl->db.action, "init, enqueue or list")
+      ->required()
+      ->check(CLI::IsMember({"init", "enqueue", "list"}));
+  db->add_option("FILE", cl->db.files, "enqueue: the files the message carries");
+  db->add_option("--to", cl->db.to, "enqueue: a recipient, TYPE:ADDRESS (repeat for more)")
+      ->type_name("ADDRESS");
+  db->add_option("--subject", cl->db.subject, "enqueue: the subject")->type_name("TEXT");
+  db->add_option("--from", cl->db.from, "enqueue: the sender's SMTP address")->type_name("ADDRESS");
 
   CLI::App *certs = app.add_subcommand(
       "certs", "list the certificate directory: subject, e-mail, serial, expiry, trusted");

@@ -31,6 +31,12 @@ struct SignOptions {
   std::string name, address;  // empty: the certificate's common name and e-mail
 };
 
+struct DbOptions {
+  std::string action;  // "init", "enqueue", "list"
+  std::vector<std::string> files, to;
+  std::string subject, from;
+};
+
 struct RunOptions {
   bool once = false;
   bool verbose = false;
@@ -50,6 +56,7 @@ struct CommandLine {
   RunOptions run;
   SignOptions sign;
   std::string verify_dir;
+  DbOptions db;
 };
 
 CommandLine parse_command_line(int argc, const char *const *argv);

@@ -1,0 +1,30 @@
+#!/bin/bash
+# db_test.sh - the loopback gateway in database mode on the embedded SQLite
+# database: a message queued with `db enqueue` is collected from the
+# database, sent, stored by the input rules, and shown as sent by `db list`.
+set -u
+gateway="$1"
+template="$2"
+driver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so
+[ -f "$driver" ] || { echo "SKIP: the SQLite ODBC driver is not installed (libsqliteodbc)"; exit 0; }
+root=$(mktemp -d)
+trap '[ -n "${KEEP:-}" ] || rm -rf "$root"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+mkdir -p "$root"/out/{plain,requests,separate,guaranteed} "$root"/in/{receipts,statements,all} \
+  "$root"/{in-errors,out-errors,state,att}
+sed -e "s|@ROOT@|$root|g" -e 's|"OutputMessageFlags"=dword:00000000|&\n"GWODBCFlags"=dword:00000001\n"ODBC_DSN"="Driver='"$driver"';Database='"$root"'/state/messages.db;Timeout=20000"\n"ODBCAttachmentDir"="'"$root"'/att"\n"AttachmentSort"=dword:00000000\n"ODBCTimeout"=dword:00000005\n"ODBCDelay"=dword:00000001|' \
+  "$template" >"$root/gw.reg"
+gw() { "$gateway" "$@" --config "$root/gw.reg" 2>&1; }
+out=$(gw db init) || fail "db init: $out"
+echo "from the database" >"$root/report.txt"
+out=$(gw db enqueue "$root/report.txt" --to SMTP:desk@demo.example --subject "Queued" \
+  --from branch@demo.example) || fail "db enqueue: $out"
+grep -q '^queued .* with 1 file$' <<<"$out" || fail "enqueue: $out"
+out=$(gw db list) || fail "db list: $out"
+grep -q '^outgoing queued: 1$' <<<"$out" || fail "list before: $out"
+out=$(gw run --once; gw run --once) || fail "run: $out"
+grep -q 'sent "Queued" \[report.txt\]' <<<"$out" || fail "not sent: $out"
+[ "$(cat "$root/in/all/report.txt" 2>/dev/null)" = "from the database" ] || fail "not stored: $out"
+out=$(gw db list) || fail "db list: $out"
+grep -q '^outgoing sent: 1$' <<<"$out" || fail "list after: $out"
+echo "database mode checked"
