@@ -467,7 +467,8 @@ class Gateway {
     }
     const bool receipt = (m.flags & kFlagReceipt) != 0;
     if (receipt) close_by_receipt(m);
-    const bool stored = store_attachments(name, m, secure);
+    const bool stored = OXT_is_bd(&ctx_) != 0 ? store_in_database(name, m, secure)
+                                              : store_attachments(name, m, secure);
     if (stored && !receipt && s_.send_receipts && !m.hash.empty()) answer_with_receipt(m);
     inbox_.finish(name, stored);
     crash_point("finished");
@@ -488,6 +489,78 @@ class Gateway {
         show_events(seen, true);
       }
     }
+  }
+
+  // store_in_database - the message part by part into the message database,
+  // which also files its attachments by the input rules; one transaction, so
+  // a stop before it leaves nothing and the message is taken again
+  bool store_in_database(const std::string &name, const MailMessage &m, const Received &secure) {
+    const size_t seen = events_.lines().size();
+    const uint32_t flags = (m.flags & kFlagReceipt) | secure.flags;
+    std::vector<BdPart> parts;
+    std::vector<std::string> datas;
+    datas.reserve(m.attachments.size());
+    BdPart p{};
+    p.PartType = 1;
+    p.Flags = flags;
+    parts.push_back(p);
+    p = BdPart{};
+    p.PartType = 2;
+    p.Subject = m.subject.c_str();
+    parts.push_back(p);
+    if (!m.body.empty()) {
+      p = BdPart{};
+      p.PartType = 3;
+      p.Body = reinterpret_cast<const uint8_t *>(m.body.data());
+      p.BodyLength = static_cast<uint32_t>(m.body.size());
+      parts.push_back(p);
+    }
+    p = BdPart{};
+    p.PartType = 4;
+    p.SenderType = m.from.type.c_str();
+    p.SenderAddress = m.from.address.c_str();
+    parts.push_back(p);
+    if (!m.hash.empty()) {
+      p = BdPart{};
+      p.PartType = 5;
+      p.Flags = flags;
+      p.Digest = reinterpret_cast<const uint8_t *>(m.hash.data());
+      p.DigestLength = static_cast<uint32_t>(m.hash.size());
+      parts.push_back(p);
+    }
+    for (const Address &a : m.to) {
+      p = BdPart{};
+      p.PartType = 8;
+      p.RecipientType = a.type.c_str();
+      p.RecipientAddress = a.address.c_str();
+      parts.push_back(p);
+    }
+    for (const Attachment &a : m.attachments) {
+      datas.push_back(
+          secure.flags == 0
+              ? a.data
+              : signed_file_container(a.data, secure.signature.empty()
+                                                  ? Signatures{}
+                                                  : Signatures{{secure.signer, secure.signature}}));
+      p = BdPart{};
+      p.PartType = 9;
+      p.Flags = flags;
+      p.Data = reinterpret_cast<const uint8_t *>(datas.back().data());
+      p.DataLength = static_cast<uint32_t>(datas.back().size());
+      p.Name = a.name.c_str();
+      parts.push_back(p);
+    }
+    bool ok = OXT_store_bd_init(&ctx_, nullptr) == 0;
+    for (const BdPart &part : parts) ok = ok && OXT_store_bd_add(&ctx_, nullptr, &part) == 0;
+    ok = ok && OXT_store_bd_flush(&ctx_) == 0;
+    if (ok) {
+      log("stored " + name + " from " + utf8(m.from.address) + " in the message database");
+      show_events(seen);
+    } else {
+      log("could not store " + name + " from " + utf8(m.from.address) + " in the message database");
+      show_events(seen, true);
+    }
+    return ok;
   }
 
   bool store_attachments(const std::string &name, const MailMessage &m, const Received &secure) {
