@@ -9,6 +9,7 @@
 #include "roriv/roriv.h"
 #include "vudo/vudo.h"
 #include "zozerez_host.h"
+#include "zura_vez/zura_vez.h"
 
 namespace zz::gateway {
 
@@ -45,7 +46,19 @@ bool open_store(const std::string &config, const std::string &key) {
     std::fprintf(stderr, "zozerez-gateway: configuration store refused: %s\n", message);
     return false;
   }
+  configure_database();
   return configure_crypto();
+}
+
+void configure_database() {
+  char key[2048];
+  if (NR_GetRegistryKeyString(key) != 0) return;
+  const std::string gw = std::string(key) + "\\Gateway";
+  uint32_t lease = 0;
+  char host[256] = "";
+  OLM_ConfGetDWORD(gw.c_str(), "DatabaseLease", &lease, 0);
+  OLM_ConfGetString(gw.c_str(), "DatabaseHostName", host, sizeof host, 0);
+  zura_vez_configure(host, lease);
 }
 
 bool configure_crypto() {

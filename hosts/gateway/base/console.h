@@ -18,6 +18,10 @@ bool cp1251(std::string_view utf8_text, std::string *out);
 // open_store - roriv set up from --config/--key (or RORIV_STORE/RORIV_KEY, or
 // the default store); false, with the reason on stderr, when it is unusable
 bool open_store(const std::string &config, const std::string &key);
+// configure_database - zura_vez set up from <key>\Gateway: "DatabaseLease"
+// (seconds before an abandoned claim is queued again) and "DatabaseHostName"
+// (the name claims are made under)
+void configure_database();
 // configure_crypto - vudo set up from <key>\Gateway: "CertificateDirectory",
 // "TrustedCADirectory", "DigestAlgorithm"; false, with the reason on stderr,
 // when the digest is unknown

@@ -210,6 +210,10 @@ void host_settings(Report &r, const std::string &host_key) {
          "trusted CA certificates and CRLs (/etc/zozerez/trusted)");
   r.text(key, "DigestAlgorithm", Kind::kString, Need::kOptional, nullptr,
          "OpenSSL digest name of signature lists (SHA256)");
+  r.number(key, "DatabaseLease", Need::kOptional, nullptr,
+           "seconds before an abandoned database claim is queued again (600)");
+  r.text(key, "DatabaseHostName", Kind::kString, Need::kOptional, nullptr,
+         "the name this gateway claims database messages under (the machine's)");
   r.text(key, "OwnKey", Kind::kPath, Need::kOptional, nullptr,
          "the gateway's private key, PEM, mode 0600: signs and decrypts mail");
   r.text(key, "OwnCertificate", Kind::kPath, Need::kOptional, nullptr,
