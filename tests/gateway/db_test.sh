@@ -31,4 +31,16 @@ grep -q 'stored .* in the message database' <<<"$out" || fail "not stored in the
 out=$(gw db list) || fail "db list: $out"
 grep -q '^outgoing sent: 1$' <<<"$out" || fail "list after: $out"
 grep -q '^incoming stored: [1-9]' <<<"$out" || fail "nothing incoming stored: $out"
+
+# A signed database message: the module makes its signature list from the
+# attachment's signature file, one entry with the attachment's digest.
+echo "signed statement" >"$root/signed.txt"
+printf 'SIGNATURE BYTES' >"$root/signed.sig"
+out=$(gw db enqueue "$root/signed.txt" --signed --to SMTP:desk@demo.example --subject Signed \
+  --signature Clerk="$root/signed.sig") || fail "db enqueue signed: $out"
+out=$(gw collect --status retry) || fail "collect: $out"
+digest=$(openssl dgst -sha256 -binary "$root/signed.txt" | od -An -v -tx1 | xargs)
+entry=$(printf 'Name-Signer:Clerk\r\nHash-Value:%s\r\nName-Attachment:signed.txt\r\nLength-Sign:15\r\nSign:\r\nSIGNATURE BYTES' "$digest")
+grep -q "file:    OLMSIGN.CRS (${#entry} bytes)" <<<"$out" || fail "no signature list of ${#entry} bytes: $out"
+grep -q 'flags:   0x2 sign' <<<"$out" || fail "not signed: $out"
 echo "database mode checked"

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <set>
 
 #include "gateway/base/console.h"
 #include "gateway/base/event_capture.h"
@@ -67,6 +68,7 @@ int run_collect(const CommandLine &cl) {
   static const char *const kOutcome[] = {"sent", "not sent this time", "failed for good"};
   int count = 0;
   bool ok = true;
+  std::set<std::string> handled;
   while (count < kMostMessages) {
     const size_t seen = events.lines().size();
     OutgoingMessage msg{};
@@ -82,6 +84,14 @@ int run_collect(const CommandLine &cl) {
     }
     ++count;
     const std::string hash = o.hash.empty() ? message_hash(msg) : o.hash;
+    // A database message put back comes again at once: one pass over each.
+    const bool from_database =
+        msg.SendDirPath == nullptr && (msg.NumberFile == 0 || msg.File[0].PickupPath == nullptr);
+    if (from_database && !handled.insert(hash).second) {
+      OXT_delete_files(&ctx, &msg, 1, hash.c_str());
+      OXT_free_files(&msg);
+      break;
+    }
     print_message(count, msg, hash);
     // A message handed out with a failure is not sent: it goes back for a later try.
     const uint32_t status = got == 0 ? o.status : 1;

@@ -65,7 +65,7 @@ void split_sender(const std::string &value, StoreOptions *o) {
 }
 
 void declare(CLI::App &app, CommandLine *cl, std::vector<std::string> *signatures,
-             std::string *sender, std::string *status) {
+             std::vector<std::string> *db_signatures, std::string *sender, std::string *status) {
   app.description(
       "zozerez-gateway - the host program of the zozerez module: stores received files by\n"
       "the input rules, collects files to send by the output rules, and runs the gateway.");
@@ -159,6 +159,15 @@ void declare(CLI::App &app, CommandLine *cl, std::vector<std::string> *signature
       ->type_name("ADDRESS");
   db->add_option("--subject", cl->db.subject, "enqueue: the subject")->type_name("TEXT");
   db->add_option("--from", cl->db.from, "enqueue: the sender's SMTP address")->type_name("ADDRESS");
+  db->add_flag("--signed", cl->db.signed_message,
+               "enqueue: the message is signed (its signature list is made from --signature)");
+  db->add_option("--signature", *db_signatures,
+                 "enqueue: a detached signature of the first file by SIGNER (repeat for more)")
+      ->type_name("SIGNER=FILE")
+      ->check([](const std::string &v) {
+        return v.find('=') == std::string::npos ? std::string("expected SIGNER=FILE")
+                                                : std::string();
+      });
 
   CLI::App *certs = app.add_subcommand(
       "certs", "list the certificate directory: subject, e-mail, serial, expiry, trusted");
@@ -174,9 +183,9 @@ std::string version_text() {
 CommandLine parse_command_line(int argc, const char *const *argv) {
   CommandLine cl;
   CLI::App app("", "zozerez-gateway");
-  std::vector<std::string> signatures;
+  std::vector<std::string> signatures, db_signatures;
   std::string sender, status = "sent";
-  declare(app, &cl, &signatures, &sender, &status);
+  declare(app, &cl, &signatures, &db_signatures, &sender, &status);
   std::ostringstream out, err;
   const std::string unknown = unknown_command(argc, argv);
   if (!unknown.empty()) {
@@ -213,6 +222,10 @@ CommandLine parse_command_line(int argc, const char *const *argv) {
     if (cl.store.name.empty()) {
       const size_t slash = cl.store.file.find_last_of('/');
       cl.store.name = slash == std::string::npos ? cl.store.file : cl.store.file.substr(slash + 1);
+    }
+  } else if (cl.command == "db") {
+    for (const std::string &s : db_signatures) {
+      cl.db.signatures.emplace_back(s.substr(0, s.find('=')), s.substr(s.find('=') + 1));
     }
   } else if (cl.command == "collect") {
     cl.collect.status = status == "sent" ? 0 : status == "retry" ? 1 : 2;

@@ -35,6 +35,8 @@ struct DbOptions {
   std::string action;  // "init", "enqueue", "list"
   std::vector<std::string> files, to;
   std::string subject, from;
+  std::vector<std::pair<std::string, std::string>> signatures;  // signer, file: of the first file
+  bool signed_message = false;
 };
 
 struct RunOptions {

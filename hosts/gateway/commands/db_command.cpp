@@ -101,9 +101,30 @@ int enqueue(const CommandLine &cl, Database &db) {
   std::vector<AddressEntry> recipients;
   for (size_t i = 0; i < types.size(); ++i)
     recipients.push_back({text(types[i]), text(addresses[i])});
+  // Signatures of the first file travel as files beside it.
+  std::vector<std::string> sign_names, sign_paths, signers;
+  for (const auto &[signer, file] : o.signatures) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string signer1251;
+    if (!in || !cp1251(signer, &signer1251) || names.empty()) {
+      std::cerr << "zozerez-gateway db: cannot use the signature \"" << file << "\"\n";
+      return CommandLine::kFailed;
+    }
+    sign_names.push_back(names[0] + "." + signer1251 + ".sgn");
+    sign_paths.push_back(dir + "/" + sign_names.back());
+    signers.push_back(signer1251);
+    std::ofstream(sign_paths.back(), std::ios::binary) << bytes;
+  }
+  std::vector<BdSign> signs;
+  for (size_t i = 0; i < signers.size(); ++i) {
+    signs.push_back({text(signers[i]), nullptr, nullptr, text(sign_names[i]), text(sign_paths[i])});
+  }
   std::vector<BdAttachment> attachments;
   for (size_t i = 0; i < names.size(); ++i) {
-    attachments.push_back({text(att_guids[i]), text(names[i]), text(paths[i]), 0, nullptr, 0});
+    attachments.push_back({text(att_guids[i]), text(names[i]), text(paths[i]),
+                           i == 0 ? static_cast<uint32_t>(signs.size()) : 0u,
+                           i == 0 && !signs.empty() ? signs.data() : nullptr, 0});
   }
   std::string subject, from;
   if (!cp1251(o.subject, &subject) || !cp1251(o.from, &from)) {
@@ -113,6 +134,7 @@ int enqueue(const CommandLine &cl, Database &db) {
   BdMsg msg{};
   msg.MsgGuid = text(guid);
   msg.Subject = text(subject);
+  msg.Flags = o.signed_message ? 2u : 0u;
   msg.SenderType = const_cast<char *>("SMTP");
   msg.SenderAddress = from.empty() ? nullptr : text(from);
   msg.RecipientCount = static_cast<uint32_t>(recipients.size());

@@ -139,6 +139,11 @@ std::string digest_in_notice(const std::string &text) {
   return found;
 }
 
+// from_database - a message the module read from the message database
+bool from_database(const OutgoingMessage &msg) {
+  return msg.SendDirPath == nullptr && (msg.NumberFile == 0 || msg.File[0].PickupPath == nullptr);
+}
+
 // picked_up_at - the send directory, or the loose file, a message came from
 std::string picked_up_at(const OutgoingMessage &msg) {
   if (msg.SendDirPath != nullptr) return msg.SendDirPath;
@@ -208,6 +213,7 @@ class Gateway {
       busy = true;
     }
     OXT_free_get_files(&ctx_);  // what was held back is offered again next round
+    put_back_.clear();
     OXT_input_life_signal(&ctx_);
     for (const std::string &name : inbox_.waiting()) {
       if (g_stop) break;
@@ -259,6 +265,15 @@ class Gateway {
     const std::string hash = message_hash(msg);
     const std::string tag = hash + "-" + serial;
     uint32_t status = 1;
+    // A database message put back is offered again at once (files are held
+    // back by the module, database messages are not): once per round is enough.
+    const bool again = from_database(msg) && put_back_.count(hash) != 0;
+    if (again) {
+      journal_.clear(id);
+      OXT_delete_files(&ctx_, &msg, 1, hash.c_str());
+      OXT_free_files(&msg);
+      return -1;
+    }
     if (got != 0) {
       log("a message from " + shown_path(msg.SendDirPath != nullptr ? msg.SendDirPath : "?") +
           " was refused by the module; put back");
@@ -278,6 +293,7 @@ class Gateway {
       pending_.push_back({id, msg, status, hash});
       return 0;
     }
+    if (status != 0 && from_database(msg)) put_back_.insert(hash);
     journal_.clear(id);
     OXT_free_files(&msg);
     return status == 0 ? 1 : 0;
@@ -655,6 +671,7 @@ class Gateway {
     std::string hash;
   };
   std::list<Pending> pending_;
+  std::set<std::string> put_back_;  // hashes of messages put back this round
   std::string progress_;
   TreeCheck tree_;
   GetFileCtx ctx_{};
