@@ -2,6 +2,8 @@
 // object made here is released before the function returns.
 #include "gateway/mail/mime.h"
 
+#include <strings.h>
+
 #include <gmime/gmime.h>
 
 #include <cstring>
@@ -211,11 +213,49 @@ bool build_message(const MailMessage &m, std::string *bytes, std::string *error)
   return true;
 }
 
+// unsafe_mime_header - a Content- field of the message or of a part with
+// 8-bit bytes, or longer than any mail program writes: such parameters send
+// GMime into minutes of work re-encoding them, so the message is refused
+// first. Header blocks are the message's own and those after a "--" line.
+bool unsafe_mime_header(const std::string &bytes) {
+  constexpr size_t kLongestField = 8192;
+  bool in_headers = true;
+  size_t at = 0;
+  while (at < bytes.size()) {
+    size_t end = bytes.find('\n', at);
+    if (end == std::string::npos) end = bytes.size();
+    const size_t length = end - at - (end > at && bytes[end - 1] == '\r' ? 1 : 0);
+    if (length == 0) {
+      in_headers = false;
+    } else if (bytes.compare(at, 2, "--") == 0) {
+      in_headers = true;
+    } else if (in_headers && length > 8 && strncasecmp(bytes.c_str() + at, "Content-", 8) == 0) {
+      // The field with its folded continuation lines.
+      size_t stop = end;
+      while (stop + 1 < bytes.size() && (bytes[stop + 1] == ' ' || bytes[stop + 1] == '\t')) {
+        const size_t next = bytes.find('\n', stop + 1);
+        stop = next == std::string::npos ? bytes.size() : next;
+      }
+      if (stop - at > kLongestField) return true;
+      for (size_t i = at; i < stop; ++i) {
+        if (static_cast<unsigned char>(bytes[i]) >= 0x80) return true;
+      }
+      end = stop;
+    }
+    at = end + 1;
+  }
+  return false;
+}
+
 bool parse_message(const std::string &bytes, MailMessage *out, std::string *error) {
   mime_init();
   *out = MailMessage{};
   if (raw_subject_is_8bit(bytes)) {
     *error = "the subject has 8-bit characters without a charset";
+    return false;
+  }
+  if (unsafe_mime_header(bytes)) {
+    *error = "a Content- header holds 8-bit bytes or is too long";
     return false;
   }
   Ref<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));

@@ -68,6 +68,13 @@ TEST(Mime, RefusesWhatMustNotBeStored) {
       {"From: a@b\r\nSubject: \xCF\xF0\xE8\r\nContent-Type: text/plain\r\n\r\nx\r\n",
        "8-bit characters without a charset"},
       {whole.substr(0, whole.size() - 40), "truncated"},
+      {"From: a@b\r\nSubject: t\r\nContent-Type: multipart/mixed; bou\xE4\xE4ndary=B\r\n\r\n"
+       "--B\r\nContent-Type: text/plain\r\n\r\nx\r\n--B--\r\n",
+       "Content- header holds 8-bit bytes"},
+      {"From: a@b\r\nSubject: t\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n--B\r\n"
+       "Content-Disposition: attachment; filename=\"" +
+           std::string(9000, 'n') + "\"\r\n\r\nx\r\n--B--\r\n",
+       "or is too long"},
   };
   for (const auto &[bytes, reason] : rows) {
     MailMessage m;
