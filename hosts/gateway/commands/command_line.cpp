@@ -53,6 +53,11 @@ constexpr const char kFooter[] = ZZ_FOOTER;
 constexpr const char kEveryCommand[] =
     "Every command also takes --config FILE and --key KEY.\n" ZZ_FOOTER;
 
+// signer_and_file - CLI11's check of a "SIGNER=FILE" value; "" when it is one
+std::string signer_and_file(const std::string &value) {
+  return value.find('=') == std::string::npos ? "expected SIGNER=FILE" : "";
+}
+
 // sender - "TYPE:ADDRESS" or a bare address (SMTP)
 void split_sender(const std::string &value, StoreOptions *o) {
   const size_t colon = value.find(':');
@@ -103,10 +108,7 @@ void declare(CLI::App &app, CommandLine *cl, std::vector<std::string> *signature
       ->add_option("--signature", *signatures,
                    "a signature of the file by SIGNER (repeat for more)")
       ->type_name("SIGNER=FILE")
-      ->check([](const std::string &v) {
-        return v.find('=') == std::string::npos ? std::string("expected SIGNER=FILE")
-                                                : std::string();
-      });
+      ->check(signer_and_file);
 
   CLI::App *collect = app.add_subcommand(
       "collect", "one outgoing cycle: print, complete and release every message");
@@ -164,10 +166,7 @@ void declare(CLI::App &app, CommandLine *cl, std::vector<std::string> *signature
   db->add_option("--signature", *db_signatures,
                  "enqueue: a detached signature of the first file by SIGNER (repeat for more)")
       ->type_name("SIGNER=FILE")
-      ->check([](const std::string &v) {
-        return v.find('=') == std::string::npos ? std::string("expected SIGNER=FILE")
-                                                : std::string();
-      });
+      ->check(signer_and_file);
 
   CLI::App *certs = app.add_subcommand(
       "certs", "list the certificate directory: subject, e-mail, serial, expiry, trusted");
