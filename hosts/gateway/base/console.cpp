@@ -21,6 +21,14 @@ std::string utf8(std::string_view cp1251_text) {
   return host_common::cp1251_to_utf8(cp1251_text);
 }
 
+std::string native_path(std::string path) {
+  for (char &c : path) {
+    if (c == '\\') c = '/';
+  }
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
 std::string shown_path(std::string_view cp1251_path) {
   return host_common::display_path(host_common::cp1251_to_utf8(cp1251_path));
 }

@@ -9,6 +9,9 @@ namespace zz::gateway {
 
 // utf8 - a code page 1251 text as UTF-8
 std::string utf8(std::string_view cp1251);
+// native_path - a module path ("\\" inside) for this system's calls: "/"
+// throughout, no final "/"
+std::string native_path(std::string path);
 // shown_path - a module path (code page 1251, "\\" inside) as people read it:
 // UTF-8, with this system's separator throughout
 std::string shown_path(std::string_view cp1251_path);

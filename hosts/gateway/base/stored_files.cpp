@@ -1,6 +1,8 @@
 // stored_files.cpp - listing what the input rules' directories hold.
 #include "gateway/base/stored_files.h"
 
+#include "gateway/base/console.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -31,11 +33,7 @@ std::vector<std::string> storage_directories() {
       OLM_ConfGetPath(key, "SaveInErrorPath", path, "", 0) == 0) {
     dirs.insert(dirs.begin(), path);
   }
-  for (std::string &dir : dirs) {
-    for (char &c : dir) {
-      if (c == '\\') c = '/';
-    }
-  }
+  for (std::string &dir : dirs) dir = native_path(dir);
   return dirs;
 }
 

@@ -57,10 +57,7 @@ bool open_database(Database *db) {
     std::cerr << "zozerez-gateway db: cannot open the database: " << reason() << "\n";
     return false;
   }
-  db->attachments = dir;
-  for (char &c : db->attachments) {
-    if (c == '\\') c = '/';
-  }
+  db->attachments = native_path(dir);
   return true;
 }
 

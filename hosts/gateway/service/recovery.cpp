@@ -39,17 +39,9 @@ constexpr const char kMovedTo[] =
     "\xD4\xE0\xE9\xEB \xEF\xE5\xF0\xE5\xED\xE5\xF1\xE5\xED \xE2 "
     "\xE0\xF0\xF5\xE8\xE2\xED\xF3\xFE \xE4\xE8\xF0\xE5\xEA\xF2\xEE\xF0\xE8\xFE: ";
 
-std::string slashed(std::string path) {
-  for (char &c : path) {
-    if (c == '\\') c = '/';
-  }
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
 bool exists(const std::string &path) {
   struct stat st;
-  return ::lstat(slashed(path).c_str(), &st) == 0;
+  return ::lstat(native_path(path).c_str(), &st) == 0;
 }
 
 bool move_new(const std::string &from, const std::string &to) {
@@ -98,7 +90,7 @@ Settings read_settings() {
   if (OLM_ConfGetDWORD(key, "OutRulezFlags", &flags, 0) != 0) flags = 0;
   char text[2048];
   if ((flags & 1) != 0 && OLM_ConfGetPath(key, "SaveOutErrorPath", text, "", 0) == 0) {
-    s.bad_files = slashed(text);
+    s.bad_files = native_path(text);
   }
   uint32_t type = 0;
   if ((flags & 2) != 0 && OLM_ConfGetString(key, "AdminEmail", text, sizeof text, 0) == 0 &&
@@ -322,10 +314,11 @@ RecoveryCounts recover_claims(GetFileCtx *ctx, const Maildir &outbox, const LogL
     orphan->discard();
   }
   std::set<std::string> journaled;
-  for (const std::string &path : journaled_paths(outbox.root())) journaled.insert(slashed(path));
+  for (const std::string &path : journaled_paths(outbox.root()))
+    journaled.insert(native_path(path));
   Sweep sweep(std::move(journaled), log, &counts);
   for (const std::string &dir : rule_paths("OutputFileRulez", "OutputRulezNum")) {
-    sweep.rule_directory(slashed(dir));
+    sweep.rule_directory(native_path(dir));
   }
   return counts;
 }

@@ -37,12 +37,8 @@ std::string hazard(const std::string &name, const std::string &path, const struc
 void TreeCheck::round(const std::function<void(const std::string &)> &log) {
   load();
   std::set<std::string> seen;
-  for (std::string dir : rule_paths("OutputFileRulez", "OutputRulezNum")) {
-    for (char &c : dir) {
-      if (c == '\\') c = '/';
-    }
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    look(dir, 0, &seen, log);
+  for (const std::string &dir : rule_paths("OutputFileRulez", "OutputRulezNum")) {
+    look(native_path(dir), 0, &seen, log);
   }
   if (seen != reported_) {
     reported_ = std::move(seen);
