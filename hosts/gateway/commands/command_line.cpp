@@ -24,26 +24,6 @@ constexpr const char kUsage[] =
     "commands: config, store, collect, receipt, run, sign, verify, certs, db; zozerez-gateway\n"
     "--help tells more\n";
 
-constexpr const char *kCommands[] = {"config", "store",  "collect", "receipt", "run",
-                                     "sign",   "verify", "certs",   "db"};
-
-// unknown_command - the first word that is neither an option nor a value of
-// --config or --key, when it names no command; empty otherwise
-std::string unknown_command(int argc, const char *const *argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--config" || arg == "--key") {
-      ++i;
-    } else if (!arg.empty() && arg[0] != '-') {
-      for (const char *command : kCommands) {
-        if (arg == command) return {};
-      }
-      return arg;
-    }
-  }
-  return {};
-}
-
 #define ZZ_FOOTER                                                                         \
   "Exit status: 0 done, 1 failed, 2 usage error.\n"                                       \
   "Environment: RORIV_STORE (the store when --config is not given), RORIV_KEY (the key\n" \
@@ -186,12 +166,6 @@ CommandLine parse_command_line(int argc, const char *const *argv) {
   std::string sender, status = "sent";
   declare(app, &cl, &signatures, &db_signatures, &sender, &status);
   std::ostringstream out, err;
-  const std::string unknown = unknown_command(argc, argv);
-  if (!unknown.empty()) {
-    cl.exit_code = CommandLine::kUsage;
-    cl.err = "zozerez-gateway: unknown command \"" + unknown + "\"\n" + kUsage;
-    return cl;
-  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp &e) {
@@ -203,7 +177,11 @@ CommandLine parse_command_line(int argc, const char *const *argv) {
     return cl;
   } catch (const CLI::ParseError &e) {
     cl.exit_code = CommandLine::kUsage;
-    cl.err = std::string("zozerez-gateway: ") + e.what() + "\n" + kUsage;
+    // A first word that names no command is left over before any command.
+    const std::vector<std::string> rest = app.remaining();
+    cl.err = app.get_subcommands().empty() && !rest.empty() && rest.front()[0] != '-'
+                 ? "zozerez-gateway: unknown command \"" + rest.front() + "\"\n" + kUsage
+                 : std::string("zozerez-gateway: ") + e.what() + "\n" + kUsage;
     return cl;
   }
   cl.command = app.get_subcommands().front()->get_name();
