@@ -24,12 +24,39 @@ std::string diagnostic(SQLSMALLINT type, SQLHANDLE handle) {
 }
 
 Connection::~Connection() {
+  close();
+}
+
+void Connection::close() {
   if (connected_) SQLDisconnect(dbc_);
   if (dbc_ != SQL_NULL_HDBC) SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
   if (env_ != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, env_);
+  connected_ = false;
+  dbc_ = SQL_NULL_HDBC;
+  env_ = SQL_NULL_HENV;
+}
+
+bool Connection::fail(SQLSMALLINT type, SQLHANDLE handle, std::string *error) {
+  *error = diagnostic(type, handle);
+  // Class 08 is a connection failure; 57P0x a server shutting down.
+  if (error->rfind("08", 0) == 0 || error->rfind("57P0", 0) == 0) lost_ = true;
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  if (connected_ && ok(SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+      dead == SQL_CD_TRUE) {
+    lost_ = true;
+  }
+  return false;
+}
+
+bool Connection::reopen(std::string *error) {
+  close();
+  return open(connect_, login_timeout_, error);
 }
 
 bool Connection::open(const std::string &connect, uint32_t login_timeout, std::string *error) {
+  connect_ = connect;
+  login_timeout_ = login_timeout;
+  lost_ = false;
   if (!ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_)) ||
       !ok(SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
                         0)) ||
@@ -48,6 +75,7 @@ bool Connection::open(const std::string &connect, uint32_t login_timeout, std::s
   if (!ok(SQLDriverConnect(dbc_, nullptr, (SQLCHAR *)text.c_str(), SQL_NTS, out, sizeof out,
                            &out_length, SQL_DRIVER_NOPROMPT))) {
     *error = diagnostic(SQL_HANDLE_DBC, dbc_);
+    lost_ = true;  // still unconnected: the next call tries again
     return false;
   }
   connected_ = true;
@@ -61,15 +89,11 @@ bool Connection::open(const std::string &connect, uint32_t login_timeout, std::s
 bool Connection::run(const std::string &sql, const std::vector<Value> &params,
                      std::vector<Row> *rows, std::string *error, int64_t *changed) {
   SQLHSTMT st = SQL_NULL_HSTMT;
-  if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st))) {
-    *error = diagnostic(SQL_HANDLE_DBC, dbc_);
-    return false;
-  }
+  if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st))) return fail(SQL_HANDLE_DBC, dbc_, error);
   std::unique_ptr<void, void (*)(void *)> guard(st,
                                                 [](void *h) { SQLFreeHandle(SQL_HANDLE_STMT, h); });
   if (!ok(SQLPrepare(st, (SQLCHAR *)sql.c_str(), SQL_NTS))) {
-    *error = diagnostic(SQL_HANDLE_STMT, st);
-    return false;
+    return fail(SQL_HANDLE_STMT, st, error);
   }
   std::vector<SQLLEN> lengths(params.size());
   for (size_t i = 0; i < params.size(); ++i) {
@@ -101,14 +125,12 @@ bool Connection::run(const std::string &sql, const std::vector<Value> &params,
         break;
     }
     if (!ok(r)) {
-      *error = diagnostic(SQL_HANDLE_STMT, st);
-      return false;
+      return fail(SQL_HANDLE_STMT, st, error);
     }
   }
   const SQLRETURN executed = SQLExecute(st);
   if (!ok(executed) && executed != SQL_NO_DATA) {
-    *error = diagnostic(SQL_HANDLE_STMT, st);
-    return false;
+    return fail(SQL_HANDLE_STMT, st, error);
   }
   if (changed != nullptr) {
     SQLLEN count = 0;
@@ -122,8 +144,7 @@ bool Connection::run(const std::string &sql, const std::vector<Value> &params,
     const SQLRETURN fetched = SQLFetch(st);
     if (fetched == SQL_NO_DATA) break;
     if (!ok(fetched)) {
-      *error = diagnostic(SQL_HANDLE_STMT, st);
-      return false;
+      return fail(SQL_HANDLE_STMT, st, error);
     }
     Row row;
     for (SQLUSMALLINT c = 1; c <= columns; ++c) {
@@ -144,8 +165,7 @@ bool Connection::run(const std::string &sql, const std::vector<Value> &params,
         const SQLRETURN r = SQLGetData(st, c, target, chunk, sizeof chunk, &got);
         if (r == SQL_NO_DATA) break;
         if (!ok(r)) {
-          *error = diagnostic(SQL_HANDLE_STMT, st);
-          return false;
+          return fail(SQL_HANDLE_STMT, st, error);
         }
         if (got == SQL_NULL_DATA) {
           null = true;
@@ -167,15 +187,14 @@ bool Connection::run(const std::string &sql, const std::vector<Value> &params,
 bool Connection::begin(std::string *error) {
   if (!ok(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
                             reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
-    *error = diagnostic(SQL_HANDLE_DBC, dbc_);
-    return false;
+    return fail(SQL_HANDLE_DBC, dbc_, error);
   }
   return true;
 }
 
 bool Connection::commit(std::string *error) {
   const bool done = ok(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT));
-  if (!done) *error = diagnostic(SQL_HANDLE_DBC, dbc_);
+  if (!done) fail(SQL_HANDLE_DBC, dbc_, error);
   SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
   return done;
 }

@@ -34,6 +34,11 @@ class Connection {
   ~Connection();
   // open - connects with an ODBC connection string (or a DSN name); false with `error`
   bool open(const std::string &connect, uint32_t login_timeout, std::string *error);
+  // lost - whether the last failure left the connection dead (the server went
+  // away, the network broke); such a connection is only good for reopen
+  bool lost() const { return lost_; }
+  // reopen - connects again as open did
+  bool reopen(std::string *error);
   // run - one statement; rows, when it gives any, into `rows`; false with `error`
   bool run(const std::string &sql, const std::vector<Value> &params, std::vector<Row> *rows,
            std::string *error, int64_t *changed = nullptr);
@@ -45,6 +50,13 @@ class Connection {
   const std::string &dbms() const { return dbms_; }
 
  private:
+  // fail - `error` from the handle's diagnostic, noting a dead connection
+  bool fail(SQLSMALLINT type, SQLHANDLE handle, std::string *error);
+  void close();
+
+  std::string connect_;
+  uint32_t login_timeout_ = 0;
+  bool lost_ = false;
   SQLHENV env_ = SQL_NULL_HENV;
   SQLHDBC dbc_ = SQL_NULL_HDBC;
   bool connected_ = false;

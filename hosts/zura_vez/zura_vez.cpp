@@ -8,10 +8,12 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <mutex>
 #include <random>
 #include <string>
@@ -33,11 +35,13 @@ constexpr int64_t kSchemaVersion = 1;
 constexpr int64_t kIncoming = 1, kOutgoing = 2;
 
 thread_local std::string t_reason;
+thread_local std::string t_claim;  // the calling thread's last claim token
 
 struct Config {
   std::mutex mutex;
   std::string host;
   int64_t lease = 600;
+  int64_t attempts = 0;  // 0: a message put back is queued again however often
 };
 Config &config() {
   static Config c;
@@ -59,13 +63,71 @@ int64_t lease() {
   return c.lease;
 }
 
+int64_t most_attempts() {
+  Config &c = config();
+  std::lock_guard<std::mutex> lock(c.mutex);
+  return c.attempts;
+}
+
+int64_t now() {
+  return static_cast<int64_t>(std::time(nullptr));
+}
+
 uint32_t fail(const std::string &why) {
   t_reason = why;
   return kFailed;
 }
 
-Connection *connection(BD_HANDLE handle) {
-  return reinterpret_cast<Connection *>(static_cast<uintptr_t>(handle));
+// Database - what a handle stands for: the connection, and when it may be
+// made again after it was lost (not more often than every `delay` seconds)
+struct Database {
+  Connection db;
+  int64_t delay = 0;
+  int64_t next_try = 0;
+  // The claim token of each message read and not yet released: a release
+  // changes only the claim it belongs to, never one a later claimer holds.
+  std::map<std::string, std::string> claims;
+};
+
+Database *database(BD_HANDLE handle) {
+  return reinterpret_cast<Database *>(static_cast<uintptr_t>(handle));
+}
+
+// usable - the handle's connection, made again first when it was lost;
+// null (with the reason) while the database cannot be reached
+Connection *usable(BD_HANDLE handle) {
+  Database *d = database(handle);
+  if (d == nullptr) {
+    fail("no database");
+    return nullptr;
+  }
+  if (!d->db.lost()) return &d->db;
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  if (now < d->next_try) {
+    fail("the connection to the database was lost; it is tried again in " +
+         std::to_string(d->next_try - now) + " s");
+    return nullptr;
+  }
+  std::string error;
+  if (!d->db.reopen(&error)) {
+    d->next_try = now + d->delay;
+    fail("the connection to the database was lost and cannot be made again: " + error);
+    return nullptr;
+  }
+  return &d->db;
+}
+
+// attempt - `work` on the handle's connection; when the connection dies
+// under it, once more on a new one (a statement that never reached the
+// database is simply made again)
+template <class Work>
+uint32_t attempt(BD_HANDLE handle, Work work) {
+  Connection *db = usable(handle);
+  if (db == nullptr) return kFailed;
+  const uint32_t result = work(*db);
+  if (result != kFailed || !db->lost()) return result;
+  db = usable(handle);
+  return db == nullptr ? kFailed : work(*db);
 }
 
 // text - a module text (code page 1251) as stored; false when it cannot be
@@ -163,10 +225,8 @@ bool create_schema(Connection &db, std::string *error) {
 }
 
 // insert - one message with its parts, in one transaction
-uint32_t insert(BD_HANDLE handle, const BdMsg *msg, int64_t direction, const char *state) {
-  Connection *db = connection(handle);
-  if (db == nullptr || msg == nullptr || msg->MsgGuid == nullptr)
-    return fail("no database or message");
+uint32_t insert(Connection *db, const BdMsg *msg, int64_t direction, const char *state) {
+  if (msg == nullptr || msg->MsgGuid == nullptr) return fail("no message");
   std::string error;
   Value subject, sender_type, sender_address, dir, guid;
   text(msg->MsgGuid, &guid);
@@ -267,52 +327,102 @@ bool fill(Connection &db, const Row &m, BdMsg *msg, std::string *error) {
   msg->Part6Value = static_cast<uint64_t>(number(m[7]));
   msg->Part7Value = static_cast<uint64_t>(number(m[8]));
   msg->MsgDir = owned(m[9]);
+  // Recipients, attachments and signatures in one round trip: kind, the
+  // attachment's position, the part's own position, then its texts.
   const Value guid = Value::text_of(*m[0]);
-  std::vector<Row> rows, atts, signs;
-  if (!db.run("SELECT type, address FROM zz_recipient WHERE guid = ? ORDER BY position", {guid},
-              &rows, error) ||
-      !db.run("SELECT att_guid, name, path FROM zz_attachment WHERE guid = ? ORDER BY position",
-              {guid}, &atts, error) ||
-      !db.run("SELECT att_position, signer_name, signer_type, signer_address, file_name, "
-              "file_path FROM zz_signature WHERE guid = ? ORDER BY att_position, position",
-              {guid}, &signs, error)) {
+  std::vector<Row> parts;
+  if (!db.run("SELECT 0, 0, position, type, address, NULL, NULL, NULL FROM zz_recipient "
+              "WHERE guid = ? UNION ALL "
+              "SELECT 1, position, 0, att_guid, name, path, NULL, NULL FROM zz_attachment "
+              "WHERE guid = ? UNION ALL "
+              "SELECT 2, att_position, position, signer_name, signer_type, signer_address, "
+              "file_name, file_path FROM zz_signature WHERE guid = ? ORDER BY 1, 2, 3",
+              {guid, guid, guid}, &parts, error)) {
     return false;
   }
-  msg->Recipients = static_cast<AddressEntry *>(std::calloc(rows.size() + 1, sizeof(AddressEntry)));
-  msg->RecipientCount = static_cast<uint32_t>(rows.size());
-  for (size_t i = 0; i < rows.size(); ++i) {
-    msg->Recipients[i].Type = owned(rows[i][0]);
-    msg->Recipients[i].Address = owned(rows[i][1]);
+  size_t counts[3] = {0, 0, 0};
+  for (const Row &p : parts) ++counts[number(p[0])];
+  msg->Recipients = static_cast<AddressEntry *>(std::calloc(counts[0] + 1, sizeof(AddressEntry)));
+  msg->Attachments = static_cast<BdAttachment *>(std::calloc(counts[1] + 1, sizeof(BdAttachment)));
+  for (const Row &p : parts) {
+    const int64_t kind = number(p[0]);
+    if (kind == 0) {
+      msg->Recipients[msg->RecipientCount++] = AddressEntry{owned(p[3]), owned(p[4])};
+    } else if (kind == 1) {
+      BdAttachment &a = msg->Attachments[msg->AttachmentCount++];
+      a.Guid = owned(p[3]);
+      a.Name = owned(p[4]);
+      a.FilePath = owned(p[5]);
+    }
   }
-  msg->Attachments =
-      static_cast<BdAttachment *>(std::calloc(atts.size() + 1, sizeof(BdAttachment)));
-  msg->AttachmentCount = static_cast<uint32_t>(atts.size());
-  for (size_t i = 0; i < atts.size(); ++i) {
-    BdAttachment &a = msg->Attachments[i];
-    a.Guid = owned(atts[i][0]);
-    a.Name = owned(atts[i][1]);
-    a.FilePath = owned(atts[i][2]);
-    std::vector<const Row *> own;
-    for (const Row &s : signs) {
-      if (number(s[0]) == static_cast<int64_t>(i)) own.push_back(&s);
-    }
-    a.Signs = static_cast<BdSign *>(std::calloc(own.size() + 1, sizeof(BdSign)));
-    a.SignCount = static_cast<uint32_t>(own.size());
-    for (size_t j = 0; j < own.size(); ++j) {
-      const Row &s = *own[j];
-      a.Signs[j] = BdSign{owned(s[1]), owned(s[2]), owned(s[3]), owned(s[4]), owned(s[5])};
-    }
+  // Each attachment's signatures follow in order; count them first.
+  std::vector<uint32_t> signs(msg->AttachmentCount, 0);
+  for (const Row &p : parts) {
+    const int64_t at = number(p[1]);
+    if (number(p[0]) == 2 && at >= 0 && at < static_cast<int64_t>(signs.size())) ++signs[at];
+  }
+  for (uint32_t i = 0; i < msg->AttachmentCount; ++i) {
+    msg->Attachments[i].Signs = static_cast<BdSign *>(std::calloc(signs[i] + 1, sizeof(BdSign)));
+  }
+  for (const Row &p : parts) {
+    const int64_t at = number(p[1]);
+    if (number(p[0]) != 2 || at < 0 || at >= static_cast<int64_t>(signs.size())) continue;
+    BdAttachment &a = msg->Attachments[at];
+    a.Signs[a.SignCount++] =
+        BdSign{owned(p[3]), owned(p[4]), owned(p[5]), owned(p[6]), owned(p[7])};
   }
   return true;
 }
 
+// release - a claim ended: sent with its hash, or queued again with the
+// attempt counted (failed after too many); only while `token` still holds it
+uint32_t release(Connection &db, const std::string &guid, const std::string &token, bool sent,
+                 const char *text) {
+  std::string error;
+  const Value at = Value::number_of(now());
+  // No limit is a limit never reached.
+  const int64_t most = most_attempts();
+  const Value limit = Value::number_of(most > 0 ? most : INT64_MAX);
+  const std::string held = token.empty() ? " AND state = 'claimed'" : " AND claim_token = ?";
+  std::vector<Value> params = sent ? std::vector<Value>{Value::text_of(text != nullptr ? text : ""),
+                                                        at, Value::text_of(guid)}
+                                   : std::vector<Value>{limit, limit, at, Value::text_of(guid)};
+  if (!token.empty()) params.push_back(Value::text_of(token));
+  const bool done = sent ? db.run(
+                               "UPDATE zz_message SET state = 'sent', hash = ?, finished_at = ?, "
+                               "claim_token = NULL WHERE guid = ?" +
+                                   held,
+                               params, nullptr, &error)
+                         : db.run(
+                               "UPDATE zz_message SET attempts = attempts + 1, state = CASE WHEN "
+                               "attempts + 1 >= CAST(? AS BIGINT) THEN 'failed' ELSE 'queued' END, "
+                               "finished_at = CASE WHEN attempts + 1 >= CAST(? AS BIGINT) "
+                               "THEN CAST(? AS BIGINT) ELSE NULL END, claim_token = NULL, "
+                               "claimed_by = NULL, claimed_at = NULL WHERE guid = ?" +
+                                   held,
+                               params, nullptr, &error);
+  return done ? kOk : fail(error);
+}
+
 }  // namespace
 
-ZURA_EXPORT void zura_vez_configure(const char *host, uint32_t lease_seconds) {
+ZURA_EXPORT void zura_vez_last_claim(char *out, uint32_t size) {
+  if (out != nullptr && size != 0) std::snprintf(out, size, "%s", t_claim.c_str());
+}
+
+ZURA_EXPORT uint32_t zura_vez_release(BD_HANDLE handle, const char *guid, const char *claim,
+                                      uint32_t sent, const char *text) {
+  if (guid == nullptr || claim == nullptr || *claim == '\0') return fail("no message or claim");
+  return attempt(handle, [&](Connection &db) { return release(db, guid, claim, sent != 0, text); });
+}
+
+ZURA_EXPORT void zura_vez_configure(const char *host, uint32_t lease_seconds,
+                                    uint32_t most_attempts) {
   Config &c = config();
   std::lock_guard<std::mutex> lock(c.mutex);
   c.host = host != nullptr ? host : "";
   c.lease = lease_seconds != 0 ? lease_seconds : 600;
+  c.attempts = most_attempts;
 }
 
 ZURA_EXPORT void zura_vez_last_reason(char *out, uint32_t size) {
@@ -320,135 +430,224 @@ ZURA_EXPORT void zura_vez_last_reason(char *out, uint32_t size) {
 }
 
 ZURA_EXPORT uint32_t zura_vez_enqueue(BD_HANDLE handle, const BdMsg *msg) {
-  return insert(handle, msg, kOutgoing, "queued");
+  return attempt(handle, [&](Connection &db) { return insert(&db, msg, kOutgoing, "queued"); });
 }
 
 ZURA_EXPORT uint32_t zura_vez_each_state(BD_HANDLE handle, zura_vez_state_visitor visit,
                                          void *user) {
-  Connection *db = connection(handle);
-  if (db == nullptr) return fail("no database");
-  std::string error;
   std::vector<Row> rows;
-  if (!db->run("SELECT direction, state, COUNT(*) FROM zz_message GROUP BY direction, state "
+  const uint32_t result = attempt(handle, [&](Connection &db) {
+    std::string error;
+    rows.clear();
+    return db.run(
+               "SELECT direction, state, COUNT(*) FROM zz_message GROUP BY direction, state "
                "ORDER BY direction, state",
-               {}, &rows, &error)) {
-    return fail(error);
-  }
+               {}, &rows, &error)
+               ? kOk
+               : fail(error);
+  });
   for (const Row &r : rows) {
     if (visit != nullptr && r[1]) {
       visit(user, static_cast<uint32_t>(number(r[0])), r[1]->c_str(),
             static_cast<uint64_t>(number(r[2])));
     }
   }
+  return result;
+}
+
+ZURA_EXPORT uint32_t zura_vez_each_message(BD_HANDLE handle, const char *state, uint32_t most,
+                                           zura_vez_message_visitor visit, void *user) {
+  std::vector<Row> rows;
+  const uint32_t result = attempt(handle, [&](Connection &db) {
+    std::string error;
+    rows.clear();
+    const std::string where = state != nullptr
+                                  ? "state = ?"
+                                  : "direction = 2 AND state IN ('queued', 'claimed', 'failed')";
+    std::vector<Value> params;
+    if (state != nullptr) params.push_back(Value::text_of(state));
+    params.push_back(Value::number_of(most != 0 ? most : 100));
+    return db.run(
+               "SELECT guid, direction, state, attempts, created, claimed_at, claimed_by, "
+               "subject FROM zz_message WHERE " +
+                   where + " ORDER BY created, guid LIMIT ?",
+               params, &rows, &error)
+               ? kOk
+               : fail(error);
+  });
+  for (const Row &r : rows) {
+    const zura_vez_summary m{r[0] ? r[0]->c_str() : "",
+                             static_cast<uint32_t>(number(r[1])),
+                             r[2] ? r[2]->c_str() : "",
+                             static_cast<uint32_t>(number(r[3])),
+                             number(r[4]),
+                             number(r[5]),
+                             r[6] ? r[6]->c_str() : "",
+                             r[7] ? r[7]->c_str() : ""};
+    if (visit != nullptr) visit(user, &m);
+  }
+  return result;
+}
+
+ZURA_EXPORT uint32_t zura_vez_show(BD_HANDLE handle, const char *guid, zura_vez_field_visitor visit,
+                                   void *user) {
+  if (guid == nullptr) return fail("no message named");
+  const char *names[] = {"guid",     "direction", "state",      "flags",      "subject",
+                         "sender",   "created",   "claimed at", "claimed by", "finished at",
+                         "attempts", "hash",      "directory"};
+  std::vector<Row> rows, parts;
+  const uint32_t result = attempt(handle, [&](Connection &db) {
+    std::string error;
+    rows.clear();
+    parts.clear();
+    const Value id = Value::text_of(guid);
+    if (!db.run("SELECT guid, direction, state, flags, subject, "
+                "COALESCE(sender_type, '') || ':' || COALESCE(sender_address, ''), created, "
+                "claimed_at, claimed_by, finished_at, attempts, hash, msg_dir "
+                "FROM zz_message WHERE guid = ?",
+                {id}, &rows, &error) ||
+        !db.run("SELECT 'recipient', COALESCE(type, '') || ':' || COALESCE(address, ''), 0, "
+                "position, 0 FROM zz_recipient WHERE guid = ? UNION ALL "
+                "SELECT 'attachment', COALESCE(name, '') || ' ' || COALESCE(path, ''), position, "
+                "0, 1 FROM zz_attachment WHERE guid = ? UNION ALL "
+                "SELECT 'signature', COALESCE(signer_name, '') || ' ' || COALESCE(file_path, ''), "
+                "att_position, position, 2 FROM zz_signature WHERE guid = ? ORDER BY 5, 3, 4",
+                {id, id, id}, &parts, &error)) {
+      return fail(error);
+    }
+    return rows.empty() ? kNone : kOk;
+  });
+  if (result != kOk || visit == nullptr) return result;
+  for (size_t i = 0; i < rows[0].size() && i < std::size(names); ++i) {
+    if (rows[0][i]) visit(user, names[i], rows[0][i]->c_str());
+  }
+  for (const Row &p : parts) visit(user, p[0]->c_str(), p[1] ? p[1]->c_str() : "");
   return kOk;
+}
+
+ZURA_EXPORT uint32_t zura_vez_requeue(BD_HANDLE handle, const char *guid, uint64_t *count) {
+  int64_t changed = 0;
+  const uint32_t result = attempt(handle, [&](Connection &db) {
+    std::string error;
+    // Only what no gateway works on: failed messages, and claims past the lease.
+    std::string sql =
+        "UPDATE zz_message SET state = 'queued', attempts = 0, claim_token = NULL, "
+        "claimed_by = NULL, claimed_at = NULL WHERE direction = 2 AND (state = 'failed' OR "
+        "(state = 'claimed' AND claimed_at < ?))";
+    std::vector<Value> params = {Value::number_of(now() - lease())};
+    if (guid != nullptr) {
+      sql += " AND guid = ?";
+      params.push_back(Value::text_of(guid));
+    }
+    return db.run(sql, params, nullptr, &error, &changed) ? kOk : fail(error);
+  });
+  if (count != nullptr) *count = static_cast<uint64_t>(changed);
+  return result;
 }
 
 ZURA_EXPORT uint32_t BdInit(BD_HANDLE *handle, const BdInitParams *params) {
   if (handle == nullptr || params == nullptr || params->Dsn == nullptr) return fail("no DSN");
   *handle = 0;
-  auto db = std::make_unique<Connection>();
+  auto d = std::make_unique<Database>();
+  d->delay = params->Delay;
   std::string error;
-  if (!db->open(params->Dsn, params->Timeout, &error) || !create_schema(*db, &error)) {
+  if (!d->db.open(params->Dsn, params->Timeout, &error) || !create_schema(d->db, &error)) {
     return fail(error);
   }
-  *handle = static_cast<BD_HANDLE>(reinterpret_cast<uintptr_t>(db.release()));
+  *handle = static_cast<BD_HANDLE>(reinterpret_cast<uintptr_t>(d.release()));
   return kOk;
 }
 
 ZURA_EXPORT uint32_t BdClose(BD_HANDLE handle) {
-  delete connection(handle);
+  delete database(handle);
   return kOk;
 }
 
 ZURA_EXPORT uint32_t BdReadMsg(BD_HANDLE handle, BdMsg *msg) {
-  Connection *db = connection(handle);
-  if (db == nullptr || msg == nullptr) return fail("no database or record");
-  *msg = BdMsg{};
-  const int64_t now = static_cast<int64_t>(std::time(nullptr));
-  const Value stale = Value::number_of(now - lease());
-  const std::string token = claim_token();
-  std::string error;
-  int64_t claimed = 0;
-  // Only a row still queued (or abandoned) when the update reaches it is
-  // claimed; a gateway that loses the race claims nothing this time.
-  const std::string waiting =
-      "direction = 2 AND (state = 'queued' OR (state = 'claimed' AND claimed_at < ?))";
-  // PostgreSQL: rows another gateway is claiming right now are passed over,
-  // so concurrent gateways claim different messages instead of waiting.
-  const std::string skip =
-      db->dbms().find("PostgreSQL") != std::string::npos ? " FOR UPDATE SKIP LOCKED" : "";
-  if (!db->run(
-          "UPDATE zz_message SET state = 'claimed', claim_token = ?, claimed_by = ?, "
-          "claimed_at = ? WHERE guid = (SELECT guid FROM zz_message WHERE " +
-              waiting + " ORDER BY created, guid LIMIT 1" + skip + ") AND " + waiting,
-          {Value::text_of(token), Value::text_of(host_name()), Value::number_of(now), stale, stale},
-          nullptr, &error, &claimed)) {
-    return fail(error);
-  }
-  if (claimed == 0) return kNone;
-  std::vector<Row> rows;
-  if (!db->run("SELECT guid, subject, flags, body, sender_type, sender_address, digest, part6, "
-               "part7, msg_dir FROM zz_message WHERE claim_token = ?",
-               {Value::text_of(token)}, &rows, &error) ||
-      rows.size() != 1 || !fill(*db, rows[0], msg, &error)) {
-    free_message(msg);
-    return fail(error.empty() ? "the claimed message cannot be read back" : error);
-  }
-  return kOk;
+  if (msg == nullptr) return fail("no record");
+  return attempt(handle, [&](Connection &db) {
+    *msg = BdMsg{};
+    const int64_t at = now();
+    const Value stale = Value::number_of(at - lease());
+    const std::string token = claim_token();
+    std::string error;
+    int64_t claimed = 0;
+    // Only a row still queued (or abandoned) when the update reaches it is
+    // claimed; a gateway that loses the race claims nothing this time.
+    const std::string waiting =
+        "direction = 2 AND (state = 'queued' OR (state = 'claimed' AND claimed_at < ?))";
+    // PostgreSQL: rows another gateway is claiming right now are passed over,
+    // so concurrent gateways claim different messages instead of waiting.
+    const std::string skip =
+        db.dbms().find("PostgreSQL") != std::string::npos ? " FOR UPDATE SKIP LOCKED" : "";
+    if (!db.run("UPDATE zz_message SET state = 'claimed', claim_token = ?, claimed_by = ?, "
+                "claimed_at = ? WHERE guid = (SELECT guid FROM zz_message WHERE " +
+                    waiting + " ORDER BY created, guid LIMIT 1" + skip + ") AND " + waiting,
+                {Value::text_of(token), Value::text_of(host_name()), Value::number_of(at), stale,
+                 stale},
+                nullptr, &error, &claimed)) {
+      return fail(error);
+    }
+    if (claimed == 0) return kNone;
+    t_claim = token;
+    std::vector<Row> rows;
+    if (!db.run("SELECT guid, subject, flags, body, sender_type, sender_address, digest, part6, "
+                "part7, msg_dir FROM zz_message WHERE claim_token = ?",
+                {Value::text_of(token)}, &rows, &error) ||
+        rows.size() != 1 || !fill(db, rows[0], msg, &error)) {
+      free_message(msg);
+      return fail(error.empty() ? "the claimed message cannot be read back" : error);
+    }
+    database(handle)->claims[msg->MsgGuid] = token;
+    return kOk;
+  });
 }
 
 ZURA_EXPORT uint32_t BdWriteMsg(BD_HANDLE handle, BdMsg *msg) {
-  return insert(handle, msg, kIncoming, "stored");
+  return attempt(handle, [&](Connection &db) { return insert(&db, msg, kIncoming, "stored"); });
 }
 
 ZURA_EXPORT uint32_t BdFreeMsg(BD_HANDLE handle, BdMsg *msg, uint32_t sent, const char *text) {
-  Connection *db = connection(handle);
-  if (db == nullptr || msg == nullptr) return fail("no database or record");
-  std::string error;
-  bool done = true;
-  if (msg->MsgGuid != nullptr) {
-    Value guid;
-    ::text(msg->MsgGuid, &guid);
-    const Value now = Value::number_of(static_cast<int64_t>(std::time(nullptr)));
-    done = sent != 0
-               ? db->run(
-                     "UPDATE zz_message SET state = 'sent', hash = ?, finished_at = ?, "
-                     "claim_token = NULL WHERE guid = ? AND state = 'claimed'",
-                     {Value::text_of(text != nullptr ? text : ""), now, guid}, nullptr, &error)
-               : db->run(
-                     "UPDATE zz_message SET state = 'queued', attempts = attempts + 1, "
-                     "claim_token = NULL, claimed_by = NULL, claimed_at = NULL "
-                     "WHERE guid = ? AND state = 'claimed'",
-                     {guid}, nullptr, &error);
+  if (msg == nullptr) return fail("no record");
+  Database *d = database(handle);
+  std::string guid, token;
+  if (msg->MsgGuid != nullptr && d != nullptr) {
+    guid = msg->MsgGuid;
+    const auto held = d->claims.find(guid);
+    if (held != d->claims.end()) token = held->second;
   }
-  if (!done) return fail(error);  // the record stays for another try
+  const uint32_t result = attempt(handle, [&](Connection &db) {
+    return guid.empty() ? kOk : release(db, guid, token, sent != 0, text);
+  });
+  if (result != kOk) return result;  // the record stays for another try
+  if (!guid.empty()) d->claims.erase(guid);
   free_message(msg);
   return kOk;
 }
 
 ZURA_EXPORT uint32_t BdPing(BD_HANDLE handle) {
-  Connection *db = connection(handle);
-  std::string error;
-  std::vector<Row> rows;
-  if (db == nullptr || !db->run("SELECT 1", {}, &rows, &error)) return fail(error);
-  return kOk;
+  return attempt(handle, [&](Connection &db) {
+    std::string error;
+    std::vector<Row> rows;
+    return db.run("SELECT 1", {}, &rows, &error) ? kOk : fail(error);
+  });
 }
 
 ZURA_EXPORT uint32_t BdActivityIndicator(BD_HANDLE handle, uint8_t direction) {
-  Connection *db = connection(handle);
-  if (db == nullptr) return fail("no database");
-  std::string error;
-  int64_t changed = 0;
-  const Value host = Value::text_of(host_name()), dir = Value::number_of(direction),
-              now = Value::number_of(static_cast<int64_t>(std::time(nullptr)));
-  if (!db->run("UPDATE zz_activity SET last_signal = ? WHERE host = ? AND direction = ?",
-               {now, host, dir}, nullptr, &error, &changed)) {
-    return fail(error);
-  }
-  if (changed == 0 &&
-      !db->run("INSERT INTO zz_activity (host, direction, last_signal) VALUES (?, ?, ?)",
-               {host, dir, now}, nullptr, &error)) {
-    return fail(error);
-  }
-  return kOk;
+  return attempt(handle, [&](Connection &db) {
+    std::string error;
+    int64_t changed = 0;
+    const Value host = Value::text_of(host_name()), dir = Value::number_of(direction),
+                at = Value::number_of(now());
+    if (!db.run("UPDATE zz_activity SET last_signal = ? WHERE host = ? AND direction = ?",
+                {at, host, dir}, nullptr, &error, &changed)) {
+      return fail(error);
+    }
+    if (changed == 0 &&
+        !db.run("INSERT INTO zz_activity (host, direction, last_signal) VALUES (?, ?, ?)",
+                {host, dir, at}, nullptr, &error)) {
+      return fail(error);
+    }
+    return kOk;
+  });
 }

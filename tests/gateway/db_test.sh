@@ -15,6 +15,7 @@ mkdir -p "$root"/out/{plain,requests,separate,guaranteed} "$root"/in/{receipts,s
   "$root"/{in-errors,out-errors,state,att}
 sed -e "s|@ROOT@|$root|g" -e 's|"OutputMessageFlags"=dword:00000000|&\n"GWODBCFlags"=dword:00000001\n"ODBC_DSN"="Driver='"$driver"';Database='"$root"'/state/messages.db;Timeout=20000"\n"ODBCAttachmentDir"="'"$root"'/att"\n"AttachmentSort"=dword:00000000\n"ODBCTimeout"=dword:00000005\n"ODBCDelay"=dword:00000001|' \
   "$template" >"$root/gw.reg"
+sed -i 's|^\(\[HKEY_LOCAL_MACHINE.*\\Gateway\]\)$|&\n"DatabaseAttempts"=dword:00000001|' "$root/gw.reg"
 gw() { "$gateway" "$@" --config "$root/gw.reg" 2>&1; }
 out=$(gw db init) || fail "db init: $out"
 echo "from the database" >"$root/report.txt"
@@ -43,4 +44,17 @@ digest=$(openssl dgst -sha256 -binary "$root/signed.txt" | od -An -v -tx1 | xarg
 entry=$(printf 'Name-Signer:Clerk\r\nHash-Value:%s\r\nName-Attachment:signed.txt\r\nLength-Sign:15\r\nSign:\r\nSIGNATURE BYTES' "$digest")
 grep -q "file:    OLMSIGN.CRS (${#entry} bytes)" <<<"$out" || fail "no signature list of ${#entry} bytes: $out"
 grep -q 'flags:   0x2 sign' <<<"$out" || fail "not signed: $out"
+
+# Put back once with DatabaseAttempts 1: failed, listed, shown, and requeued.
+guid=$(gw db list --state failed | grep -oE '^[0-9a-f-]{36}')
+[ -n "$guid" ] || fail "the message put back is not failed: $(gw db list --state failed)"
+out=$(gw db show "$guid") || fail "db show: $out"
+grep -q '^state: failed$' <<<"$out" || fail "show state: $out"
+grep -q '^recipient: SMTP:desk@demo.example$' <<<"$out" || fail "show recipient: $out"
+grep -q '^signature: Clerk .*/signed.txt.Clerk.sgn$' <<<"$out" || fail "show signature: $out"
+out=$(gw db requeue) || fail "db requeue: $out"
+[ "$out" = "requeued 1 message" ] || fail "requeue: $out"
+grep -q '^outgoing queued: 1$' <<<"$(gw db list)" || fail "not queued again: $(gw db list)"
+out=$(gw db show no-such-guid) && fail "an unknown GUID was shown: $out"
+grep -q 'no message no-such-guid' <<<"$out" || fail "unknown GUID: $out"
 echo "database mode checked"

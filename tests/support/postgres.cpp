@@ -64,13 +64,23 @@ bool PrivatePostgres::start(std::string *reason) {
     *reason = "initdb failed in " + dir_;
     return false;
   }
-  if (!quiet(as_postgres + bin_ + "/pg_ctl -D " + dir_ + "/data -w -l " + dir_ + "/log -o \"-k " +
-             dir_ + " -p " + std::to_string(port_) + " -c listen_addresses=127.0.0.1\" start")) {
+  if (!run()) {
     *reason = "the server did not start (see " + dir_ + "/log)";
     return false;
   }
-  running_ = true;
   return true;
+}
+
+bool PrivatePostgres::run() {
+  running_ = quiet("runuser -u postgres -- " + bin_ + "/pg_ctl -D " + dir_ + "/data -w -l " + dir_ +
+                   "/log -o \"-k " + dir_ + " -p " + std::to_string(port_) +
+                   " -c listen_addresses=127.0.0.1\" start");
+  return running_;
+}
+
+bool PrivatePostgres::stop() {
+  running_ = !quiet("runuser -u postgres -- " + bin_ + "/pg_ctl -D " + dir_ + "/data -m fast stop");
+  return !running_;
 }
 
 std::string PrivatePostgres::dsn() const {

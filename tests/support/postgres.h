@@ -20,6 +20,9 @@ class PrivatePostgres {
   std::string dsn() const;
   // sql - one statement through psql; true when it succeeded
   bool sql(const std::string &statement) const;
+  // stop, run - the server goes away and comes back on the same port
+  bool stop();
+  bool run();
 
  private:
   std::string dir_, bin_;

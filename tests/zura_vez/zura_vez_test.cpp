@@ -49,7 +49,7 @@ PrivatePostgres *postgres(std::string *reason) {
 class ZuraVez : public testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    zura_vez_configure("gw-test", 600);
+    zura_vez_configure("gw-test", 600, 0);
     if (GetParam() == "sqlite") {
       if (!exists(kDriver))
         GTEST_SKIP() << "the SQLite ODBC driver is not installed (libsqliteodbc)";
@@ -137,7 +137,7 @@ TEST_P(ZuraVez, AQueuedMessageIsClaimedOnceWithEveryField) {
   EXPECT_EQ(got.MsgDir, nullptr);
 
   // Not sent: queued again, and the next read has it back.
-  ASSERT_EQ(BdFreeMsg(a, &got, 0, ""), 0u);
+  ASSERT_EQ(BdFreeMsg(a, &got, 0, ""), 0u) << reason();
   EXPECT_EQ(got.MsgGuid, nullptr);
   ASSERT_EQ(BdReadMsg(b, &got), 0u);
   EXPECT_STREQ(got.MsgGuid, "guid-1");
@@ -200,12 +200,82 @@ TEST_P(ZuraVez, AnAbandonedClaimIsTakenOverAfterTheLease) {
       << error;
   ASSERT_EQ(BdReadMsg(b, &other), 0u) << reason();
   EXPECT_STREQ(other.MsgGuid, "guid-lease");
+  // The first gateway's late release leaves the new claim alone.
+  EXPECT_EQ(BdFreeMsg(a, &got, 0, ""), 0u) << reason();
+  EXPECT_EQ(BdReadMsg(a, &got), 1u);
   ASSERT_EQ(BdFreeMsg(b, &other, 1, "H"), 0u);
-  // The dead gateway's late release changes nothing: the message is sent.
-  EXPECT_EQ(BdFreeMsg(a, &got, 0, ""), 0u);
   EXPECT_EQ(BdReadMsg(b, &other), 1u);
   BdClose(a);
   BdClose(b);
+}
+
+TEST_P(ZuraVez, AMessagePutBackTooOftenFailsUntilAnAdminRequeuesIt) {
+  zura_vez_configure("gw-test", 600, 2);
+  const BD_HANDLE h = open();
+  Message m("guid-fail");
+  ASSERT_EQ(zura_vez_enqueue(h, &m.msg), 0u) << reason();
+  BdMsg got{};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(BdReadMsg(h, &got), 0u) << reason();
+    ASSERT_EQ(BdFreeMsg(h, &got, 0, ""), 0u) << reason();
+  }
+  EXPECT_EQ(BdReadMsg(h, &got), 1u);  // failed: no longer offered
+  std::map<std::string, std::string> fields;
+  auto keep = [](void *user, const char *name, const char *value) {
+    auto &f = *static_cast<std::map<std::string, std::string> *>(user);
+    f[name] += f.count(name) != 0 ? std::string("|") + value : value;
+  };
+  ASSERT_EQ(zura_vez_show(h, "guid-fail", keep, &fields), 0u) << reason();
+  EXPECT_EQ(fields["state"], "failed");
+  EXPECT_EQ(fields["attempts"], "2");
+  EXPECT_EQ(fields["recipient"], "SMTP:a@x|EX:\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82");
+  EXPECT_EQ(fields["attachment"], "\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82 /att/f");
+  EXPECT_EQ(fields["signature"], "Clerk /att/f.Clerk.sgn");
+  EXPECT_EQ(zura_vez_show(h, "no-such", keep, &fields), 1u);
+  std::vector<std::string> listed;
+  auto list = [](void *user, const zura_vez_summary *s) {
+    static_cast<std::vector<std::string> *>(user)->push_back(std::string(s->guid) + " " + s->state);
+  };
+  ASSERT_EQ(zura_vez_each_message(h, nullptr, 0, list, &listed), 0u) << reason();
+  EXPECT_EQ(listed, std::vector<std::string>{"guid-fail failed"});
+
+  // Requeued with its attempts reset; a live claim is never taken away.
+  uint64_t count = 0;
+  ASSERT_EQ(zura_vez_requeue(h, nullptr, &count), 0u) << reason();
+  EXPECT_EQ(count, 1u);
+  ASSERT_EQ(BdReadMsg(h, &got), 0u) << reason();
+  ASSERT_EQ(zura_vez_requeue(h, "guid-fail", &count), 0u);
+  EXPECT_EQ(count, 0u);
+  ASSERT_EQ(BdFreeMsg(h, &got, 1, "H"), 0u);
+  BdClose(h);
+}
+
+TEST_P(ZuraVez, ALostConnectionIsMadeAgain) {
+  if (GetParam() == "sqlite") GTEST_SKIP() << "a database file has no connection to lose";
+  std::string why;
+  PrivatePostgres *pg = postgres(&why);
+  BD_HANDLE h = 0;
+  BdInitParams p{dsn_.c_str(), 5, 0};
+  ASSERT_EQ(BdInit(&h, &p), 0u) << reason();
+  Message m("guid-lost");
+  ASSERT_EQ(zura_vez_enqueue(h, &m.msg), 0u) << reason();
+  // The server ends the session: the next call connects again by itself.
+  ASSERT_TRUE(
+      pg->sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+              "usename = 'zz' AND pid <> pg_backend_pid()"));
+  BdMsg got{};
+  ASSERT_EQ(BdReadMsg(h, &got), 0u) << reason();
+  // The server goes away: calls fail with the reason, then work once it is back.
+  ASSERT_TRUE(pg->stop());
+  EXPECT_EQ(BdFreeMsg(h, &got, 1, "H"), 2u);
+  EXPECT_NE(reason().find("the connection to the database was lost"), std::string::npos)
+      << reason();
+  EXPECT_EQ(BdPing(h), 2u);
+  ASSERT_TRUE(pg->run());
+  EXPECT_EQ(BdPing(h), 0u) << reason();
+  EXPECT_EQ(BdFreeMsg(h, &got, 1, "H"), 0u) << reason();  // the record was kept for this
+  EXPECT_EQ(BdReadMsg(h, &got), 1u);
+  BdClose(h);
 }
 
 TEST_P(ZuraVez, TwoProcessesSendEveryMessageExactlyOnce) {

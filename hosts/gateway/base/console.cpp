@@ -62,11 +62,12 @@ void configure_database() {
   char key[2048];
   if (NR_GetRegistryKeyString(key) != 0) return;
   const std::string gw = std::string(key) + "\\Gateway";
-  uint32_t lease = 0;
+  uint32_t lease = 0, attempts = 10;
   char host[256] = "";
   OLM_ConfGetDWORD(gw.c_str(), "DatabaseLease", &lease, 0);
+  OLM_ConfGetDWORD(gw.c_str(), "DatabaseAttempts", &attempts, 0);
   OLM_ConfGetString(gw.c_str(), "DatabaseHostName", host, sizeof host, 0);
-  zura_vez_configure(host, lease);
+  zura_vez_configure(host, lease, attempts);
 }
 
 bool configure_crypto() {

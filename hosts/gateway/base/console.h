@@ -22,8 +22,9 @@ bool cp1251(std::string_view utf8_text, std::string *out);
 // the default store); false, with the reason on stderr, when it is unusable
 bool open_store(const std::string &config, const std::string &key);
 // configure_database - zura_vez set up from <key>\Gateway: "DatabaseLease"
-// (seconds before an abandoned claim is queued again) and "DatabaseHostName"
-// (the name claims are made under)
+// (seconds before an abandoned claim is queued again), "DatabaseAttempts"
+// (put-backs before a message is failed) and "DatabaseHostName" (the name
+// claims are made under)
 void configure_database();
 // configure_crypto - vudo set up from <key>\Gateway: "CertificateDirectory",
 // "TrustedCADirectory", "DigestAlgorithm"; false, with the reason on stderr,

@@ -131,12 +131,18 @@ void declare(CLI::App &app, CommandLine *cl, std::vector<std::string> *signature
   verify->add_option("DIR", cl->verify_dir, "the send directory")->required();
 
   CLI::App *db = app.add_subcommand(
-      "db", "the message database: init (make the schema), enqueue FILE..., list");
+      "db",
+      "the message database: init (make the schema), enqueue FILE..., list, show GUID, "
+      "requeue [GUID...]");
   db->fallthrough()->footer(kEveryCommand);
-  db->add_option("ACTION", cl->db.action, "init, enqueue or list")
+  db->add_option("ACTION", cl->db.action, "init, enqueue, list, show or requeue")
       ->required()
-      ->check(CLI::IsMember({"init", "enqueue", "list"}));
-  db->add_option("FILE", cl->db.files, "enqueue: the files the message carries");
+      ->check(CLI::IsMember({"init", "enqueue", "list", "show", "requeue"}));
+  db->add_option("FILE", cl->db.files,
+                 "enqueue: the files the message carries; show, requeue: message GUIDs");
+  db->add_option("--state", cl->db.state,
+                 "list: the messages in this state (queued, claimed, failed, sent, stored)")
+      ->type_name("STATE");
   db->add_option("--to", cl->db.to, "enqueue: a recipient, TYPE:ADDRESS (repeat for more)")
       ->type_name("ADDRESS");
   db->add_option("--subject", cl->db.subject, "enqueue: the subject")->type_name("TEXT");

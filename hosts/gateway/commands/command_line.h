@@ -32,9 +32,9 @@ struct SignOptions {
 };
 
 struct DbOptions {
-  std::string action;  // "init", "enqueue", "list"
-  std::vector<std::string> files, to;
-  std::string subject, from;
+  std::string action;                  // "init", "enqueue", "list", "show", "requeue"
+  std::vector<std::string> files, to;  // files: GUIDs for show and requeue
+  std::string subject, from, state;
   std::vector<std::pair<std::string, std::string>> signatures;  // signer, file: of the first file
   bool signed_message = false;
 };

@@ -212,6 +212,8 @@ void host_settings(Report &r, const std::string &host_key) {
          "OpenSSL digest name of signature lists (SHA256)");
   r.number(key, "DatabaseLease", Need::kOptional, nullptr,
            "seconds before an abandoned database claim is queued again (600)");
+  r.number(key, "DatabaseAttempts", Need::kOptional, nullptr,
+           "put-backs before a database message is failed, for db requeue (10; 0 no limit)");
   r.text(key, "DatabaseHostName", Kind::kString, Need::kOptional, nullptr,
          "the name this gateway claims database messages under (the machine's)");
   r.text(key, "OwnKey", Kind::kPath, Need::kOptional, nullptr,

@@ -1,12 +1,16 @@
 // db_command.cpp - the database named by the module's own settings
 // ("ODBC_DSN", "ODBCAttachmentDir", "ODBCTimeout"): enqueue copies each file
 // into a directory of its own under the attachment directory and queues the
-// message for the module's database branch; list counts messages by state.
+// message for the module's database branch; list, show and requeue serve
+// the admin looking after the queue.
 #include "gateway/commands/db_command.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -147,14 +151,72 @@ int enqueue(const CommandLine &cl, Database &db) {
   return CommandLine::kDone;
 }
 
-int list(Database &db) {
-  auto visit = [](void *, uint32_t direction, const char *state, uint64_t count) {
-    std::cout << (direction == 1 ? "incoming " : "outgoing ") << state << ": " << count << "\n";
+int failed() {
+  std::cerr << "zozerez-gateway db: " << reason() << "\n";
+  return CommandLine::kFailed;
+}
+
+// age - how long ago a time was, the way people read it
+std::string age(int64_t since) {
+  const int64_t s = std::max<int64_t>(0, static_cast<int64_t>(std::time(nullptr)) - since);
+  return s < 120      ? std::to_string(s) + "s"
+         : s < 7200   ? std::to_string(s / 60) + "m"
+         : s < 172800 ? std::to_string(s / 3600) + "h"
+                      : std::to_string(s / 86400) + "d";
+}
+
+// list - counts by state, then the messages of one state (by default the
+// outgoing ones not yet sent), oldest first
+int list(const CommandLine &cl, Database &db) {
+  auto count = [](void *, uint32_t direction, const char *state, uint64_t n) {
+    std::cout << (direction == 1 ? "incoming " : "outgoing ") << state << ": " << n << "\n";
   };
-  if (zura_vez_each_state(db.handle, visit, nullptr) != 0) {
-    std::cerr << "zozerez-gateway db: " << reason() << "\n";
+  if (zura_vez_each_state(db.handle, count, nullptr) != 0) return failed();
+  auto row = [](void *, const zura_vez_summary *m) {
+    std::cout << m->guid << "  " << m->state << "  age " << age(m->created) << "  attempts "
+              << m->attempts;
+    if (std::strcmp(m->state, "claimed") == 0) {
+      std::cout << "  by " << m->claimed_by << " " << age(m->claimed_at) << " ago";
+    }
+    std::cout << "  \"" << m->subject << "\"\n";
+  };
+  const char *state = cl.db.state.empty() ? nullptr : cl.db.state.c_str();
+  return zura_vez_each_message(db.handle, state, 100, row, nullptr) == 0 ? CommandLine::kDone
+                                                                         : failed();
+}
+
+int show(const CommandLine &cl, Database &db) {
+  if (cl.db.files.size() != 1) {
+    std::cerr << "zozerez-gateway db show: name one message GUID\n";
+    return CommandLine::kUsage;
+  }
+  auto field = [](void *, const char *name, const char *value) {
+    std::cout << name << ": " << value << "\n";
+  };
+  const uint32_t r = zura_vez_show(db.handle, cl.db.files[0].c_str(), field, nullptr);
+  if (r == 1) {
+    std::cerr << "zozerez-gateway db: no message " << cl.db.files[0] << "\n";
     return CommandLine::kFailed;
   }
+  return r == 0 ? CommandLine::kDone : failed();
+}
+
+// requeue - failed messages and claims past the lease, named or all
+int requeue(const CommandLine &cl, Database &db) {
+  uint64_t total = 0;
+  const std::vector<std::string> all = {""};
+  for (const std::string &guid : cl.db.files.empty() ? all : cl.db.files) {
+    uint64_t n = 0;
+    if (zura_vez_requeue(db.handle, guid.empty() ? nullptr : guid.c_str(), &n) != 0) {
+      return failed();
+    }
+    if (!guid.empty() && n == 0) {
+      std::cerr << "zozerez-gateway db: " << guid
+                << " is not a failed message or a claim past the lease; left as it is\n";
+    }
+    total += n;
+  }
+  std::cout << "requeued " << total << (total == 1 ? " message" : " messages") << "\n";
   return CommandLine::kDone;
 }
 
@@ -165,7 +227,9 @@ int run_db(const CommandLine &cl) {
   Database db;
   if (!open_database(&db)) return CommandLine::kFailed;
   if (cl.db.action == "enqueue") return enqueue(cl, db);
-  if (cl.db.action == "list") return list(db);
+  if (cl.db.action == "list") return list(cl, db);
+  if (cl.db.action == "show") return show(cl, db);
+  if (cl.db.action == "requeue") return requeue(cl, db);
   return CommandLine::kDone;  // init: opening made the schema
 }
 

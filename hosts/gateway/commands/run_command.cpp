@@ -33,6 +33,7 @@
 #include "vudo/vudo.h"
 #include "zozerez.h"
 #include "zozerez_host.h"
+#include "zura_vez/zura_vez.h"
 
 namespace zz::gateway {
 namespace {
@@ -206,6 +207,7 @@ class Gateway {
     bool busy = false;
     tree_.round([](const std::string &line) { log(line); });
     OXT_output_life_signal(&ctx_);
+    if (OXT_is_bd(&ctx_) != 0) check_database();
     complete_pending();
     while (!g_stop) {
       const int sent = send_one();
@@ -229,6 +231,22 @@ class Gateway {
     for (size_t i = from; i < events_.lines().size(); ++i) log("  event " + events_.lines()[i]);
   }
 
+  // check_database - says once when the message database goes away and once
+  // when it is back; meanwhile files and mail go on and its messages wait
+  void check_database() {
+    const size_t seen = events_.lines().size();
+    const bool up = OXT_store_bd_ping(&ctx_) == 0;
+    if (up != database_up_) {
+      char reason[512] = "";
+      zura_vez_last_reason(reason, sizeof reason);
+      log(up ? std::string("the message database is reachable again")
+             : "the message database cannot be reached (" + std::string(reason) +
+                   "); its messages wait, files and mail go on");
+      show_events(seen);
+    }
+    database_up_ = up;
+  }
+
   // recover - completes or puts back what stopped gateways had claimed
   void recover() {
     const size_t seen = events_.lines().size();
@@ -250,15 +268,28 @@ class Gateway {
     const uint32_t got = OXT_get_files(&ctx_, nullptr, &msg);
     if (got == 1) return -1;
     crash_point("claimed");
-    const bool filled = msg.NumberFile != 0 || msg.InfoWorkPath != nullptr;
+    // A database message is known by its GUID and claim, kept so that a
+    // restart after a crash can end exactly this claim.
+    guid_.clear();
+    claim_.clear();
+    if (got == 0 && from_database(msg) && ctx_.OutMsgHeld != 0 && ctx_.OutMsg.MsgGuid != nullptr) {
+      char claim[64] = "";
+      zura_vez_last_claim(claim, sizeof claim);
+      guid_ = ctx_.OutMsg.MsgGuid;
+      claim_ = claim;
+    }
+    const bool filled = msg.NumberFile != 0 || msg.InfoWorkPath != nullptr || !guid_.empty();
     // Written down at once, before any slow work: until then only the
-    // working name tells that the claim exists.
+    // working name (or the database's claim) tells that the claim exists.
     const unsigned id = ++sent_;
     const std::string serial = std::to_string(getpid()) + "x" + std::to_string(id);
-    if (filled) journal_.record(id, msg, "-" + serial, false);
+    if (filled) journal_.record(id, msg, "-" + serial, false, guid_, claim_);
     if (got != 0 && !filled) {
-      log("collecting outgoing messages failed");
-      show_events(seen, true);
+      // With the database away this is said once, by check_database.
+      if (database_up_) {
+        log("collecting outgoing messages failed");
+        show_events(seen, true);
+      }
       OXT_free_files(&msg);
       return -1;
     }
@@ -326,7 +357,7 @@ class Gateway {
     }
     const uint32_t protection = protect(msg.Flags, m, &bytes);
     if (protection != 0) return protection;
-    if (!journal_.record(id, msg, tag, true)) {
+    if (!journal_.record(id, msg, tag, true, guid_, claim_)) {
       log("cannot write the journal; \"" + utf8(m.subject) + "\" kept for a later round");
       return 1;
     }
@@ -672,6 +703,8 @@ class Gateway {
   };
   std::list<Pending> pending_;
   std::set<std::string> put_back_;  // hashes of messages put back this round
+  bool database_up_ = true;
+  std::string guid_, claim_;  // the database message in hand, if it is one
   std::string progress_;
   TreeCheck tree_;
   GetFileCtx ctx_{};

@@ -19,7 +19,10 @@ namespace zz::gateway {
 namespace {
 
 constexpr const char kPrefix[] = ".zozerez-journal";
-constexpr const char kMagic[] = "zozerez-journal 2";
+// Version 3 adds the database GUID and claim of each entry; version 2
+// journals, from before, are still read.
+constexpr const char kMagic[] = "zozerez-journal 3";
+constexpr const char kMagic2[] = "zozerez-journal 2";
 constexpr const char kEntry[] = "entry ";
 
 std::string escaped(const char *text) {
@@ -80,12 +83,13 @@ std::vector<std::string> lines_of(const std::string &text) {
 // parse - every entry; false when the journal is incomplete or not ours
 bool parse(const std::string &text, std::vector<JournalEntry> *entries) {
   const std::vector<std::string> lines = lines_of(text);
-  if (lines.empty() || lines[0] != kMagic) return false;
+  if (lines.empty() || (lines[0] != kMagic && lines[0] != kMagic2)) return false;
+  const size_t extra = lines[0] == kMagic ? 2 : 0;
   size_t at = 1;
   while (at < lines.size()) {
     if (lines[at].rfind(kEntry, 0) != 0 || at + 1 >= lines.size()) return false;
     const unsigned long files = std::strtoul(lines[at + 1].c_str(), nullptr, 10);
-    if (files > 100000 || at + 2 + 4 * files + 4 > lines.size()) return false;
+    if (files > 100000 || at + 2 + 4 * files + 4 + extra > lines.size()) return false;
     JournalEntry e;
     e.tag = lines[at].substr(sizeof kEntry - 1);
     e.msg.File = static_cast<FileEntry *>(std::calloc(files + 1, sizeof(FileEntry)));
@@ -101,6 +105,12 @@ bool parse(const std::string &text, std::vector<JournalEntry> *entries) {
     e.msg.InfoWorkPath = take(lines[at++]);
     e.msg.SendDirPath = take(lines[at++]);
     e.msg.SendDirName = take(lines[at++]);
+    for (std::string *text : {&e.guid, &e.claim}) {
+      if (extra == 0) break;
+      char *taken = take(lines[at++]);
+      if (taken != nullptr) *text = taken;
+      std::free(taken);
+    }
     entries->push_back(e);
   }
   return true;
@@ -126,8 +136,6 @@ std::vector<std::string> journal_files(const std::string &dir) {
 
 }  // namespace
 
-// An entry still held at exit (a message that could not be completed) stays
-// for the next gateway to complete.
 // Entries still held at exit (messages that could not be completed) stay for
 // the next gateway to complete.
 Journal::~Journal() {
@@ -146,8 +154,8 @@ bool Journal::open(const std::string &dir, std::string *error) {
   return true;
 }
 
-bool Journal::record(unsigned id, const OutgoingMessage &msg, const std::string &tag,
-                     bool durable) {
+bool Journal::record(unsigned id, const OutgoingMessage &msg, const std::string &tag, bool durable,
+                     const std::string &guid, const std::string &claim) {
   std::ostringstream out;
   out << kEntry << tag << "\n" << msg.NumberFile << "\n";
   for (uint32_t i = 0; i < msg.NumberFile; ++i) {
@@ -160,7 +168,9 @@ bool Journal::record(unsigned id, const OutgoingMessage &msg, const std::string 
   out << field(msg.InfoPickupPath) << "\n"
       << field(msg.InfoWorkPath) << "\n"
       << field(msg.SendDirPath) << "\n"
-      << field(msg.SendDirName) << "\n";
+      << field(msg.SendDirName) << "\n"
+      << field(guid.empty() ? nullptr : guid.c_str()) << "\n"
+      << field(claim.empty() ? nullptr : claim.c_str()) << "\n";
   entries_[id] = out.str();
   return write(durable);
 }

@@ -16,10 +16,12 @@
 
 namespace zz::gateway {
 
-// One message in hand: its record (paths only) and its delivery tag.
+// One message in hand: its record (paths only), its delivery tag, and for
+// a message from the message database its GUID and claim token.
 struct JournalEntry {
   OutgoingMessage msg{};
   std::string tag;
+  std::string guid, claim;
 };
 
 class Journal {
@@ -34,7 +36,8 @@ class Journal {
   // record - message `id` with its record's paths and delivery tag, replacing
   // what was recorded for it; `durable` waits for the disk. One write replaces
   // the journal, so a killed process leaves the old one or the new one.
-  bool record(unsigned id, const OutgoingMessage &msg, const std::string &tag, bool durable);
+  bool record(unsigned id, const OutgoingMessage &msg, const std::string &tag, bool durable,
+              const std::string &guid = {}, const std::string &claim = {});
   void clear(unsigned id);
 
  private:

@@ -22,6 +22,7 @@
 #include "gateway/base/stored_files.h"
 #include "gateway/service/journal.h"
 #include "zozerez_host.h"
+#include "zura_vez/zura_vez.h"
 
 namespace zz::gateway {
 namespace {
@@ -295,11 +296,43 @@ bool claimer_alive(const std::string &name) {
   return started >= 0 && started <= claimed_at + 1;
 }
 
+namespace {
+
+// release_database_claim - a database message a stopped gateway had in
+// hand: sent when the outbox holds it, else queued again. Only that claim
+// is ended; one taken over since (after the lease) is left alone.
+void release_database_claim(GetFileCtx *ctx, const JournalEntry &e, const Maildir &outbox,
+                            const LogLine &log, RecoveryCounts *counts) {
+  if (ctx->BdMode == 0 || e.claim.empty()) {
+    log("left the database message " + e.guid + " a stopped gateway had in hand: " +
+        (ctx->BdMode == 0 ? "not in database mode" : "its claim is unknown") +
+        "; the lease returns it");
+    return;
+  }
+  const bool delivered = outbox.holds(e.tag);
+  const std::string hash = e.tag.substr(0, e.tag.find('-'));
+  if (zura_vez_release(ctx->BdHandle, e.guid.c_str(), e.claim.c_str(), delivered ? 1 : 0,
+                       delivered ? hash.c_str() : "") != 0) {
+    char reason[512] = "";
+    zura_vez_last_reason(reason, sizeof reason);
+    log("could not end the claim on the database message " + e.guid + " (" + reason +
+        "); the lease returns it");
+    return;
+  }
+  ++(delivered ? counts->completed_sent : counts->put_back);
+  log("completed the database message " + e.guid + " a stopped gateway had in hand as " +
+      (delivered ? "sent" : "not sent; offered again"));
+}
+
+}  // namespace
+
 RecoveryCounts recover_claims(GetFileCtx *ctx, const Maildir &outbox, const LogLine &log) {
   RecoveryCounts counts;
   for (const auto &orphan : orphan_journals(outbox.root())) {
     for (JournalEntry &e : orphan->messages()) {
-      if (!claims_left(e.msg)) {
+      if (!e.guid.empty()) {
+        release_database_claim(ctx, e, outbox, log, &counts);
+      } else if (!claims_left(e.msg)) {
         ++counts.already_done;
       } else {
         const bool delivered = outbox.holds(e.tag);
