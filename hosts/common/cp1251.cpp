@@ -97,6 +97,23 @@ bool utf8_to_cp1251(std::string_view text, std::string *out, long *bad) {
   return true;
 }
 
+std::string utf8_to_cp1251_lossy(std::string_view text) {
+  std::string out;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t at = pos;
+    uint32_t cp = 0;
+    char c = '?';
+    if (!next_utf8(text, &pos, &cp)) {
+      pos = at + 1;  // one bad byte, one question mark
+    } else if (!unicode_to_cp1251(cp, &c)) {
+      c = '?';
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
 bool utf16le_to_cp1251(std::string_view bytes, std::string *out, long *bad) {
   out->clear();
   if (bytes.size() % 2 != 0) {

@@ -149,8 +149,8 @@ Value bytes(const uint8_t *data, uint32_t length) {
 // owned - a stored text as the module's code page 1251, in a malloc'd block
 char *owned(const std::optional<std::string> &utf8) {
   if (!utf8) return nullptr;
-  std::string cp1251;
-  if (!zz::host_common::utf8_to_cp1251(*utf8, &cp1251)) cp1251 = *utf8;
+  // Another program may have stored what 1251 cannot write: "?" stands in.
+  const std::string cp1251 = zz::host_common::utf8_to_cp1251_lossy(*utf8);
   char *block = static_cast<char *>(std::malloc(cp1251.size() + 8));
   if (block != nullptr) std::memcpy(block, cp1251.c_str(), cp1251.size() + 1);
   return block;
