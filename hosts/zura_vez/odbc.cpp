@@ -28,6 +28,8 @@ Connection::~Connection() {
 }
 
 void Connection::close() {
+  for (auto &[sql, st] : statements_) SQLFreeHandle(SQL_HANDLE_STMT, st);
+  statements_.clear();
   if (connected_) SQLDisconnect(dbc_);
   if (dbc_ != SQL_NULL_HDBC) SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
   if (env_ != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, env_);
@@ -88,13 +90,30 @@ bool Connection::open(const std::string &connect, uint32_t login_timeout, std::s
 
 bool Connection::run(const std::string &sql, const std::vector<Value> &params,
                      std::vector<Row> *rows, std::string *error, int64_t *changed) {
-  SQLHSTMT st = SQL_NULL_HSTMT;
-  if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st))) return fail(SQL_HANDLE_DBC, dbc_, error);
-  std::unique_ptr<void, void (*)(void *)> guard(st,
-                                                [](void *h) { SQLFreeHandle(SQL_HANDLE_STMT, h); });
-  if (!ok(SQLPrepare(st, (SQLCHAR *)sql.c_str(), SQL_NTS))) {
-    return fail(SQL_HANDLE_STMT, st, error);
+  // A statement is prepared once per connection and kept: the same few
+  // statements run for every message.
+  SQLHSTMT &st = statements_[sql];
+  if (st == SQL_NULL_HSTMT) {
+    if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st))) {
+      st = SQL_NULL_HSTMT;
+      statements_.erase(sql);
+      return fail(SQL_HANDLE_DBC, dbc_, error);
+    }
+    if (!ok(SQLPrepare(st, (SQLCHAR *)sql.c_str(), SQL_NTS))) {
+      fail(SQL_HANDLE_STMT, st, error);
+      SQLFreeHandle(SQL_HANDLE_STMT, st);
+      statements_.erase(sql);
+      return false;
+    }
+  } else {
+    SQLFreeStmt(st, SQL_CLOSE);
+    SQLFreeStmt(st, SQL_RESET_PARAMS);
   }
+  // The cursor is closed however this run ends, so the statement is ready again.
+  struct Closer {
+    SQLHSTMT st;
+    ~Closer() { SQLFreeStmt(st, SQL_CLOSE); }
+  } closer{st};
   std::vector<SQLLEN> lengths(params.size());
   for (size_t i = 0; i < params.size(); ++i) {
     const Value &v = params[i];
@@ -132,6 +151,10 @@ bool Connection::run(const std::string &sql, const std::vector<Value> &params,
   if (!ok(executed) && executed != SQL_NO_DATA) {
     return fail(SQL_HANDLE_STMT, st, error);
   }
+  if (executed == SQL_NO_DATA) {  // a change that met no row: no count, no cursor
+    if (changed != nullptr) *changed = 0;
+    return true;
+  }
   if (changed != nullptr) {
     SQLLEN count = 0;
     SQLRowCount(st, &count);
@@ -140,6 +163,16 @@ bool Connection::run(const std::string &sql, const std::vector<Value> &params,
   SQLSMALLINT columns = 0;
   SQLNumResultCols(st, &columns);
   if (rows == nullptr || columns == 0) return true;
+  // Byte strings come as bytes; everything else as text, which every driver
+  // can give (psqlODBC gives numbers in no binary form).
+  std::vector<bool> binary(columns + 1, false);
+  for (SQLUSMALLINT c = 1; c <= columns; ++c) {
+    SQLSMALLINT type = 0, digits = 0, nullable = 0, name_length = 0;
+    SQLULEN size = 0;
+    SQLCHAR name[64];
+    SQLDescribeCol(st, c, name, sizeof name, &name_length, &type, &size, &digits, &nullable);
+    binary[c] = type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
+  }
   while (true) {
     const SQLRETURN fetched = SQLFetch(st);
     if (fetched == SQL_NO_DATA) break;
@@ -148,15 +181,8 @@ bool Connection::run(const std::string &sql, const std::vector<Value> &params,
     }
     Row row;
     for (SQLUSMALLINT c = 1; c <= columns; ++c) {
-      // Byte strings come as bytes; everything else as text, which every
-      // driver can give (psqlODBC gives numbers in no binary form).
-      SQLSMALLINT type = 0, digits = 0, nullable = 0, name_length = 0;
-      SQLULEN size = 0;
-      SQLCHAR name[64];
-      SQLDescribeCol(st, c, name, sizeof name, &name_length, &type, &size, &digits, &nullable);
-      const bool binary = type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
-      const SQLSMALLINT target = binary ? SQL_C_BINARY : SQL_C_CHAR;
-      const size_t room = binary ? 8192 : 8191;  // a text piece ends with its zero byte
+      const SQLSMALLINT target = binary[c] ? SQL_C_BINARY : SQL_C_CHAR;
+      const size_t room = binary[c] ? 8192 : 8191;  // a text piece ends with its zero byte
       std::string value;
       bool null = false;
       char chunk[8192];

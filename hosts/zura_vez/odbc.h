@@ -8,6 +8,7 @@
 #include <sqlext.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +55,7 @@ class Connection {
   bool fail(SQLSMALLINT type, SQLHANDLE handle, std::string *error);
   void close();
 
+  std::map<std::string, SQLHSTMT> statements_;  // prepared, by their text
   std::string connect_;
   uint32_t login_timeout_ = 0;
   bool lost_ = false;

@@ -31,7 +31,7 @@ using zz::zura::Row;
 using zz::zura::Value;
 
 constexpr uint32_t kOk = 0, kNone = 1, kFailed = 2;
-constexpr int64_t kSchemaVersion = 1;
+constexpr int64_t kSchemaVersion = 2;
 constexpr int64_t kIncoming = 1, kOutgoing = 2;
 
 thread_local std::string t_reason;
@@ -51,10 +51,12 @@ Config &config() {
 std::string host_name() {
   Config &c = config();
   std::lock_guard<std::mutex> lock(c.mutex);
-  if (!c.host.empty()) return c.host;
-  char name[256] = "localhost";
-  gethostname(name, sizeof name - 1);
-  return name;
+  if (c.host.empty()) {
+    char name[256] = "localhost";
+    gethostname(name, sizeof name - 1);
+    c.host = name;
+  }
+  return c.host;
 }
 
 int64_t lease() {
@@ -87,6 +89,7 @@ struct Database {
   // The claim token of each message read and not yet released: a release
   // changes only the claim it belongs to, never one a later claimer holds.
   std::map<std::string, std::string> claims;
+  int64_t next_sweep = 0;  // when claims past the lease are next looked for
 };
 
 Database *database(BD_HANDLE handle) {
@@ -170,56 +173,90 @@ int64_t number(const std::optional<std::string> &v) {
   return v ? std::strtoll(v->c_str(), nullptr, 10) : 0;
 }
 
+// claim_token - 128 random bits; the generator is seeded once per thread
+// (after a fork the child seeds its own, as its thread is new to it)
 std::string claim_token() {
-  std::random_device random;
+  thread_local pid_t seeded_in = 0;
+  thread_local std::mt19937_64 random;
+  if (seeded_in != getpid()) {
+    std::random_device device;
+    std::seed_seq seed{device(), device(), device(), device(), device(), device()};
+    random.seed(seed);
+    seeded_in = getpid();
+  }
   char token[33];
-  std::snprintf(token, sizeof token, "%08x%08x%08x%08x", random(), random(), random(), random());
+  std::snprintf(token, sizeof token, "%016llx%016llx", static_cast<unsigned long long>(random()),
+                static_cast<unsigned long long>(random()));
   return token;
 }
 
-// create_schema - the tables, when the database has none; refuses a newer schema
+// create_schema - the tables when the database has none, the steps from an
+// older version to this one, all in one transaction; a newer version is refused
 bool create_schema(Connection &db, std::string *error) {
   const std::string blob = db.dbms().find("PostgreSQL") != std::string::npos ? "BYTEA" : "BLOB";
   std::vector<Row> rows;
+  // SQLite: a write-ahead log lets the admin's commands read while a gateway
+  // writes, and a commit costs one append instead of a journal file made and
+  // removed. The mode stays with the database file.
+  if (db.dbms().find("SQLite") != std::string::npos &&
+      !db.run("PRAGMA journal_mode=WAL", {}, &rows, error)) {
+    return false;
+  }
+  rows.clear();
   if (!db.run("CREATE TABLE IF NOT EXISTS zz_schema (version BIGINT NOT NULL)", {}, nullptr,
               error) ||
       !db.run("SELECT version FROM zz_schema", {}, &rows, error)) {
     return false;
   }
-  if (!rows.empty()) {
-    const int64_t version = number(rows[0][0]);
-    if (version > kSchemaVersion) {
-      *error = "the database holds schema version " + std::to_string(version) +
-               "; this zura_vez knows version " + std::to_string(kSchemaVersion);
-      return false;
-    }
-    return true;
+  const int64_t version = rows.empty() ? 0 : number(rows[0][0]);
+  if (version > kSchemaVersion) {
+    *error = "the database holds schema version " + std::to_string(version) +
+             "; this zura_vez knows version " + std::to_string(kSchemaVersion);
+    return false;
   }
-  const std::string tables[] = {
-      "CREATE TABLE zz_message (guid VARCHAR(64) PRIMARY KEY, direction BIGINT NOT NULL, "
-      "state VARCHAR(16) NOT NULL, flags BIGINT, subject TEXT, body " +
-          blob + ", sender_type TEXT, sender_address TEXT, digest " + blob +
-          ", part6 BIGINT, part7 BIGINT, msg_dir TEXT, created BIGINT NOT NULL, "
-          "claimed_at BIGINT, finished_at BIGINT, claimed_by TEXT, claim_token VARCHAR(40), "
-          "attempts BIGINT NOT NULL DEFAULT 0, hash TEXT)",
-      "CREATE INDEX zz_message_queue ON zz_message (direction, state, created)",
-      "CREATE TABLE zz_recipient (guid VARCHAR(64) NOT NULL, position BIGINT NOT NULL, "
-      "type TEXT, address TEXT)",
-      "CREATE TABLE zz_attachment (guid VARCHAR(64) NOT NULL, position BIGINT NOT NULL, "
-      "att_guid TEXT, name TEXT, path TEXT)",
-      "CREATE TABLE zz_signature (guid VARCHAR(64) NOT NULL, att_position BIGINT NOT NULL, "
-      "position BIGINT NOT NULL, signer_name TEXT, signer_type TEXT, signer_address TEXT, "
-      "file_name TEXT, file_path TEXT)",
-      "CREATE TABLE zz_activity (host VARCHAR(255) NOT NULL, direction BIGINT NOT NULL, "
-      "last_signal BIGINT, PRIMARY KEY (host, direction))",
-      "INSERT INTO zz_schema (version) VALUES (1)",
+  if (version == kSchemaVersion) return true;
+  // steps[v] makes version v + 1 of version v.
+  const std::vector<std::string> steps[kSchemaVersion] = {
+      {"CREATE TABLE zz_message (guid VARCHAR(64) PRIMARY KEY, direction BIGINT NOT NULL, "
+       "state VARCHAR(16) NOT NULL, flags BIGINT, subject TEXT, body " +
+           blob + ", sender_type TEXT, sender_address TEXT, digest " + blob +
+           ", part6 BIGINT, part7 BIGINT, msg_dir TEXT, created BIGINT NOT NULL, "
+           "claimed_at BIGINT, finished_at BIGINT, claimed_by TEXT, claim_token VARCHAR(40), "
+           "attempts BIGINT NOT NULL DEFAULT 0, hash TEXT)",
+       "CREATE INDEX zz_message_queue ON zz_message (direction, state, created)",
+       "CREATE TABLE zz_recipient (guid VARCHAR(64) NOT NULL, position BIGINT NOT NULL, "
+       "type TEXT, address TEXT)",
+       "CREATE TABLE zz_attachment (guid VARCHAR(64) NOT NULL, position BIGINT NOT NULL, "
+       "att_guid TEXT, name TEXT, path TEXT)",
+       "CREATE TABLE zz_signature (guid VARCHAR(64) NOT NULL, att_position BIGINT NOT NULL, "
+       "position BIGINT NOT NULL, signer_name TEXT, signer_type TEXT, signer_address TEXT, "
+       "file_name TEXT, file_path TEXT)",
+       "CREATE TABLE zz_activity (host VARCHAR(255) NOT NULL, direction BIGINT NOT NULL, "
+       "last_signal BIGINT, PRIMARY KEY (host, direction))"},
+      // 2: a message's parts are found by its GUID without reading every part.
+      {"CREATE INDEX IF NOT EXISTS zz_recipient_guid ON zz_recipient (guid)",
+       "CREATE INDEX IF NOT EXISTS zz_attachment_guid ON zz_attachment (guid)",
+       "CREATE INDEX IF NOT EXISTS zz_signature_guid ON zz_signature (guid)",
+       // and the oldest queued message is first in its index, ties included
+       "DROP INDEX zz_message_queue",
+       "CREATE INDEX zz_message_queue ON zz_message (direction, state, created, guid)"},
   };
   if (!db.begin(error)) return false;
-  for (const std::string &sql : tables) {
-    if (!db.run(sql, {}, nullptr, error)) {
-      db.rollback();
-      return false;
+  for (int64_t v = version; v < kSchemaVersion; ++v) {
+    for (const std::string &sql : steps[v]) {
+      if (!db.run(sql, {}, nullptr, error)) {
+        db.rollback();
+        *error = "making schema version " + std::to_string(v + 1) + ": " + *error;
+        return false;
+      }
     }
+  }
+  const Value to = Value::number_of(kSchemaVersion);
+  if (!db.run(version == 0 ? "INSERT INTO zz_schema (version) VALUES (?)"
+                           : "UPDATE zz_schema SET version = ?",
+              {to}, nullptr, error)) {
+    db.rollback();
+    return false;
   }
   return db.commit(error);
 }
@@ -315,8 +352,27 @@ void free_message(BdMsg *msg) {
   *msg = BdMsg{};
 }
 
-// fill - the claimed message's record from its rows
-bool fill(Connection &db, const Row &m, BdMsg *msg, std::string *error) {
+// The parts of a message as rows of kind (0 recipient, 1 attachment, 2
+// signature), the attachment's position, the part's own position, then up to
+// five texts; `guid` is the condition on the message's GUID. Ordered by the
+// first three columns, they come in order.
+std::string parts_query(const std::string &guid) {
+  return "SELECT 0, 0, position, type, address, NULL, NULL, NULL FROM zz_recipient WHERE guid " +
+         guid +
+         " UNION ALL SELECT 1, position, 0, att_guid, name, path, NULL, NULL FROM zz_attachment "
+         "WHERE guid " +
+         guid +
+         " UNION ALL SELECT 2, att_position, position, signer_name, signer_type, "
+         "signer_address, file_name, file_path FROM zz_signature WHERE guid " +
+         guid;
+}
+
+// The message's own columns, in the order fill_message reads them.
+constexpr char kMessageFields[] =
+    "guid, subject, flags, body, sender_type, sender_address, digest, part6, part7, msg_dir";
+
+// fill_message - the record's own members from a row of kMessageFields
+void fill_message(const Row &m, BdMsg *msg) {
   msg->MsgGuid = owned(m[0]);
   msg->Subject = owned(m[1]);
   msg->Flags = static_cast<uint32_t>(number(m[2]));
@@ -327,28 +383,22 @@ bool fill(Connection &db, const Row &m, BdMsg *msg, std::string *error) {
   msg->Part6Value = static_cast<uint64_t>(number(m[7]));
   msg->Part7Value = static_cast<uint64_t>(number(m[8]));
   msg->MsgDir = owned(m[9]);
-  // Recipients, attachments and signatures in one round trip: kind, the
-  // attachment's position, the part's own position, then its texts.
-  const Value guid = Value::text_of(*m[0]);
-  std::vector<Row> parts;
-  if (!db.run("SELECT 0, 0, position, type, address, NULL, NULL, NULL FROM zz_recipient "
-              "WHERE guid = ? UNION ALL "
-              "SELECT 1, position, 0, att_guid, name, path, NULL, NULL FROM zz_attachment "
-              "WHERE guid = ? UNION ALL "
-              "SELECT 2, att_position, position, signer_name, signer_type, signer_address, "
-              "file_name, file_path FROM zz_signature WHERE guid = ? ORDER BY 1, 2, 3",
-              {guid, guid, guid}, &parts, error)) {
-    return false;
-  }
+}
+
+// fill_parts - recipients, attachments and their signatures from rows of
+// parts_query
+void fill_parts(const std::vector<Row> &parts, BdMsg *msg) {
+  auto kind = [](const Row &p) { return number(p[0]); };
   size_t counts[3] = {0, 0, 0};
-  for (const Row &p : parts) ++counts[number(p[0])];
+  for (const Row &p : parts) {
+    if (kind(p) >= 0 && kind(p) <= 2) ++counts[kind(p)];
+  }
   msg->Recipients = static_cast<AddressEntry *>(std::calloc(counts[0] + 1, sizeof(AddressEntry)));
   msg->Attachments = static_cast<BdAttachment *>(std::calloc(counts[1] + 1, sizeof(BdAttachment)));
   for (const Row &p : parts) {
-    const int64_t kind = number(p[0]);
-    if (kind == 0) {
+    if (kind(p) == 0) {
       msg->Recipients[msg->RecipientCount++] = AddressEntry{owned(p[3]), owned(p[4])};
-    } else if (kind == 1) {
+    } else if (kind(p) == 1) {
       BdAttachment &a = msg->Attachments[msg->AttachmentCount++];
       a.Guid = owned(p[3]);
       a.Name = owned(p[4]);
@@ -357,21 +407,22 @@ bool fill(Connection &db, const Row &m, BdMsg *msg, std::string *error) {
   }
   // Each attachment's signatures follow in order; count them first.
   std::vector<uint32_t> signs(msg->AttachmentCount, 0);
-  for (const Row &p : parts) {
+  auto owner = [&](const Row &p) {
     const int64_t at = number(p[1]);
-    if (number(p[0]) == 2 && at >= 0 && at < static_cast<int64_t>(signs.size())) ++signs[at];
+    return kind(p) == 2 && at >= 0 && at < static_cast<int64_t>(signs.size()) ? at : -1;
+  };
+  for (const Row &p : parts) {
+    if (owner(p) >= 0) ++signs[owner(p)];
   }
   for (uint32_t i = 0; i < msg->AttachmentCount; ++i) {
     msg->Attachments[i].Signs = static_cast<BdSign *>(std::calloc(signs[i] + 1, sizeof(BdSign)));
   }
   for (const Row &p : parts) {
-    const int64_t at = number(p[1]);
-    if (number(p[0]) != 2 || at < 0 || at >= static_cast<int64_t>(signs.size())) continue;
-    BdAttachment &a = msg->Attachments[at];
+    if (owner(p) < 0) continue;
+    BdAttachment &a = msg->Attachments[owner(p)];
     a.Signs[a.SignCount++] =
         BdSign{owned(p[3]), owned(p[4]), owned(p[5]), owned(p[6]), owned(p[7])};
   }
-  return true;
 }
 
 // release - a claim ended: sent with its hash, or queued again with the
@@ -567,38 +618,76 @@ ZURA_EXPORT uint32_t BdReadMsg(BD_HANDLE handle, BdMsg *msg) {
   if (msg == nullptr) return fail("no record");
   return attempt(handle, [&](Connection &db) {
     *msg = BdMsg{};
+    Database *d = database(handle);
     const int64_t at = now();
-    const Value stale = Value::number_of(at - lease());
     const std::string token = claim_token();
+    const std::vector<Value> claimed = {Value::text_of(token), Value::text_of(host_name()),
+                                        Value::number_of(at)};
+    const bool postgres = db.dbms().find("PostgreSQL") != std::string::npos;
+    const std::string oldest =
+        "SELECT guid FROM zz_message WHERE direction = 2 AND state = 'queued' "
+        "ORDER BY created, guid LIMIT 1";
     std::string error;
-    int64_t claimed = 0;
-    // Only a row still queued (or abandoned) when the update reaches it is
-    // claimed; a gateway that loses the race claims nothing this time.
-    const std::string waiting =
-        "direction = 2 AND (state = 'queued' OR (state = 'claimed' AND claimed_at < ?))";
-    // PostgreSQL: rows another gateway is claiming right now are passed over,
-    // so concurrent gateways claim different messages instead of waiting.
-    const std::string skip =
-        db.dbms().find("PostgreSQL") != std::string::npos ? " FOR UPDATE SKIP LOCKED" : "";
-    if (!db.run("UPDATE zz_message SET state = 'claimed', claim_token = ?, claimed_by = ?, "
-                "claimed_at = ? WHERE guid = (SELECT guid FROM zz_message WHERE " +
-                    waiting + " ORDER BY created, guid LIMIT 1" + skip + ") AND " + waiting,
-                {Value::text_of(token), Value::text_of(host_name()), Value::number_of(at), stale,
-                 stale},
-                nullptr, &error, &claimed)) {
-      return fail(error);
-    }
-    if (claimed == 0) return kNone;
+    std::vector<Row> rows, parts;  // the message, then its parts
+    // PostgreSQL: one UPDATE claims the oldest queued row (rows another
+    // gateway is claiming right now are passed over) and gives the message
+    // back; only a row still queued when the update reaches it is claimed.
+    // SQLite: the write lock is taken first, so the oldest queued message is
+    // read and claimed with no other writer in between. Its parts follow.
+    auto claim = [&]() {
+      rows.clear();
+      parts.clear();
+      bool done = false;
+      if (postgres) {
+        done = db.run(
+            "UPDATE zz_message SET state = 'claimed', claim_token = ?, claimed_by = ?, "
+            "claimed_at = ? WHERE guid = (" +
+                oldest + " FOR UPDATE SKIP LOCKED) AND state = 'queued' RETURNING " +
+                kMessageFields,
+            claimed, &rows, &error);
+      } else if (db.run("BEGIN IMMEDIATE", {}, nullptr, &error)) {
+        std::vector<Value> by_guid = claimed;
+        done = db.run(std::string("SELECT ") + kMessageFields + " FROM zz_message WHERE guid = (" +
+                          oldest + ")",
+                      {}, &rows, &error) &&
+               (rows.empty() || (by_guid.push_back(Value::text_of(*rows.front()[0])),
+                                 db.run("UPDATE zz_message SET state = 'claimed', claim_token = ?, "
+                                        "claimed_by = ?, claimed_at = ? WHERE guid = ?",
+                                        by_guid, nullptr, &error))) &&
+               db.run("COMMIT", {}, nullptr, &error);
+        if (!done) {
+          std::string ignored;
+          db.run("ROLLBACK", {}, nullptr, &ignored);
+          rows.clear();
+        }
+      }
+      return done && (rows.empty() ||
+                      db.run(parts_query("= ?") + " ORDER BY 1, 2, 3",
+                             std::vector<Value>(3, Value::text_of(*rows[0][0])), &parts, &error));
+    };
+    // Claims older than the lease are queued again: now and then, and
+    // whenever nothing queued is left.
+    bool swept = false;
+    auto sweep = [&]() {
+      swept = true;
+      d->next_sweep = at + 30;
+      int64_t changed = 0;
+      return db.run(
+                 "UPDATE zz_message SET state = 'queued', claim_token = NULL, "
+                 "claimed_by = NULL, claimed_at = NULL WHERE direction = 2 AND "
+                 "state = 'claimed' AND claimed_at < ?",
+                 {Value::number_of(at - lease())}, nullptr, &error, &changed) &&
+             changed > 0;
+    };
+    if (at >= d->next_sweep) sweep();
+    if (!claim()) return fail(error);
+    if (rows.empty() && !swept && sweep() && !claim()) return fail(error);
+    if (!error.empty()) return fail(error);
+    if (rows.empty()) return kNone;
     t_claim = token;
-    std::vector<Row> rows;
-    if (!db.run("SELECT guid, subject, flags, body, sender_type, sender_address, digest, part6, "
-                "part7, msg_dir FROM zz_message WHERE claim_token = ?",
-                {Value::text_of(token)}, &rows, &error) ||
-        rows.size() != 1 || !fill(db, rows[0], msg, &error)) {
-      free_message(msg);
-      return fail(error.empty() ? "the claimed message cannot be read back" : error);
-    }
-    database(handle)->claims[msg->MsgGuid] = token;
+    fill_message(rows[0], msg);
+    fill_parts(parts, msg);
+    d->claims[msg->MsgGuid] = token;
     return kOk;
   });
 }

@@ -168,7 +168,7 @@ TEST_P(ZuraVez, IncomingMessagesAreWrittenWholeOrNotAtAll) {
   EXPECT_NE(BdWriteMsg(h, &m.msg), 0u);
   EXPECT_NE(reason(), "");
   BdMsg got{};
-  EXPECT_EQ(BdReadMsg(h, &got), 1u);  // incoming messages are not queued to send
+  EXPECT_EQ(BdReadMsg(h, &got), 1u) << reason();  // incoming messages are not queued to send
   BdClose(h);
 }
 
@@ -180,17 +180,29 @@ TEST_P(ZuraVez, ConnectionsAndSchemas) {
   EXPECT_NE(reason(), "");
   EXPECT_EQ(h, 0u);
 
-  // A schema newer than this library is refused, naming both versions.
+  // A version 1 database (no part indexes) is brought up to version 2.
   h = open();
   BdClose(h);
   zura::Connection db;
   std::string error;
+  std::vector<zura::Row> rows;
   ASSERT_TRUE(db.open(dsn_, 5, &error)) << error;
-  ASSERT_TRUE(db.run("UPDATE zz_schema SET version = 2", {}, nullptr, &error)) << error;
-  EXPECT_NE(BdInit(&h, &p), 0u);
+  for (const char *index : {"zz_recipient_guid", "zz_attachment_guid", "zz_signature_guid"}) {
+    ASSERT_TRUE(db.run(std::string("DROP INDEX ") + index, {}, nullptr, &error)) << error;
+  }
+  ASSERT_TRUE(db.run("UPDATE zz_schema SET version = 1", {}, nullptr, &error)) << error;
+  h = open();
+  BdClose(h);
+  ASSERT_TRUE(db.run("SELECT version FROM zz_schema", {}, &rows, &error)) << error;
+  EXPECT_EQ(rows, (std::vector<zura::Row>{{"2"}}));
+  // Made again, the index is there: dropping it works once more.
+  ASSERT_TRUE(db.run("DROP INDEX zz_signature_guid", {}, nullptr, &error)) << error;
+
+  // A schema newer than this library is refused, naming both versions.
+  ASSERT_TRUE(db.run("UPDATE zz_schema SET version = 3", {}, nullptr, &error)) << error;
   BdInitParams again{dsn_.c_str(), 5, 1};
   EXPECT_NE(BdInit(&h, &again), 0u);
-  EXPECT_EQ(reason(), "the database holds schema version 2; this zura_vez knows version 1");
+  EXPECT_EQ(reason(), "the database holds schema version 3; this zura_vez knows version 2");
 }
 
 TEST_P(ZuraVez, AnAbandonedClaimIsTakenOverAfterTheLease) {
