@@ -91,29 +91,32 @@ bool Connection::open(const std::string &connect, uint32_t login_timeout, std::s
 bool Connection::run(const std::string &sql, const std::vector<Value> &params,
                      std::vector<Row> *rows, std::string *error, int64_t *changed) {
   // A statement is prepared once per connection and kept: the same few
-  // statements run for every message.
-  SQLHSTMT &st = statements_[sql];
-  if (st == SQL_NULL_HSTMT) {
-    if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st))) {
-      st = SQL_NULL_HSTMT;
-      statements_.erase(sql);
-      return fail(SQL_HANDLE_DBC, dbc_, error);
-    }
+  // statements run for every message. One that failed is made afresh next
+  // time, so no driver state of a failure is carried on.
+  auto found = statements_.find(sql);
+  if (found == statements_.end()) {
+    SQLHSTMT st = SQL_NULL_HSTMT;
+    if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st))) return fail(SQL_HANDLE_DBC, dbc_, error);
     if (!ok(SQLPrepare(st, (SQLCHAR *)sql.c_str(), SQL_NTS))) {
       fail(SQL_HANDLE_STMT, st, error);
       SQLFreeHandle(SQL_HANDLE_STMT, st);
-      statements_.erase(sql);
       return false;
     }
-  } else {
-    SQLFreeStmt(st, SQL_CLOSE);
-    SQLFreeStmt(st, SQL_RESET_PARAMS);
+    found = statements_.emplace(sql, st).first;
   }
-  // The cursor is closed however this run ends, so the statement is ready again.
-  struct Closer {
-    SQLHSTMT st;
-    ~Closer() { SQLFreeStmt(st, SQL_CLOSE); }
-  } closer{st};
+  const SQLHSTMT st = found->second;
+  const bool done = execute(st, params, rows, error, changed);
+  SQLFreeStmt(st, SQL_CLOSE);
+  SQLFreeStmt(st, SQL_RESET_PARAMS);
+  if (!done) {
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    statements_.erase(found);
+  }
+  return done;
+}
+
+bool Connection::execute(SQLHSTMT st, const std::vector<Value> &params, std::vector<Row> *rows,
+                         std::string *error, int64_t *changed) {
   std::vector<SQLLEN> lengths(params.size());
   for (size_t i = 0; i < params.size(); ++i) {
     const Value &v = params[i];

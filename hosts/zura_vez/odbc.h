@@ -51,6 +51,9 @@ class Connection {
   const std::string &dbms() const { return dbms_; }
 
  private:
+  // execute - one run of a prepared statement
+  bool execute(SQLHSTMT st, const std::vector<Value> &params, std::vector<Row> *rows,
+               std::string *error, int64_t *changed);
   // fail - `error` from the handle's diagnostic, noting a dead connection
   bool fail(SQLSMALLINT type, SQLHANDLE handle, std::string *error);
   void close();

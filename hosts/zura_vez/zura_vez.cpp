@@ -203,9 +203,13 @@ bool create_schema(Connection &db, std::string *error) {
     return false;
   }
   rows.clear();
-  if (!db.run("CREATE TABLE IF NOT EXISTS zz_schema (version BIGINT NOT NULL)", {}, nullptr,
-              error) ||
-      !db.run("SELECT version FROM zz_schema", {}, &rows, error)) {
+  // Read first: a database that takes no writes opens as long as its
+  // schema is current (for `db list` on a standby, say).
+  std::string absent;
+  if (!db.run("SELECT version FROM zz_schema", {}, &rows, &absent) &&
+      (!db.run("CREATE TABLE IF NOT EXISTS zz_schema (version BIGINT NOT NULL)", {}, nullptr,
+               error) ||
+       !db.run("SELECT version FROM zz_schema", {}, &rows, error))) {
     return false;
   }
   const int64_t version = rows.empty() ? 0 : number(rows[0][0]);

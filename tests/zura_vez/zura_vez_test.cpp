@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -169,6 +170,19 @@ TEST_P(ZuraVez, IncomingMessagesAreWrittenWholeOrNotAtAll) {
   EXPECT_NE(reason(), "");
   BdMsg got{};
   EXPECT_EQ(BdReadMsg(h, &got), 1u) << reason();  // incoming messages are not queued to send
+  // Read back field by field, texts in UTF-8.
+  std::vector<std::string> fields;
+  auto keep = [](void *user, const char *name, const char *value) {
+    static_cast<std::vector<std::string> *>(user)->push_back(std::string(name) + "=" + value);
+  };
+  ASSERT_EQ(zura_vez_show(h, "in-1", keep, &fields), 0u) << reason();
+  const std::string otchet = "\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82";
+  for (const std::string &expected : std::vector<std::string>{
+           "direction=1", "state=stored", "flags=3", "subject=" + otchet, "sender=SMTP:from@x",
+           "recipient=SMTP:a@x", "recipient=EX:" + otchet, "attachment=" + otchet + " /att/f",
+           "signature=Clerk /att/f.Clerk.sgn"}) {
+    EXPECT_NE(std::find(fields.begin(), fields.end(), expected), fields.end()) << expected;
+  }
   BdClose(h);
 }
 
@@ -197,6 +211,21 @@ TEST_P(ZuraVez, ConnectionsAndSchemas) {
   EXPECT_EQ(rows, (std::vector<zura::Row>{{"2"}}));
   // Made again, the index is there: dropping it works once more.
   ASSERT_TRUE(db.run("DROP INDEX zz_signature_guid", {}, nullptr, &error)) << error;
+
+  // A database that takes no writes: opened, but nothing is queued, with the reason.
+  if (GetParam() == "postgres") {
+    std::string why;
+    PrivatePostgres *pg = postgres(&why);
+    ASSERT_TRUE(pg->sql("ALTER ROLE zz SET default_transaction_read_only = on"));
+    h = open();
+    Message m("read-only");
+    EXPECT_EQ(zura_vez_enqueue(h, &m.msg), 2u);
+    EXPECT_NE(reason().find("read-only"), std::string::npos) << reason();
+    BdClose(h);
+    ASSERT_TRUE(
+        pg->sql("BEGIN READ WRITE; ALTER ROLE zz RESET default_transaction_read_only; "
+                "COMMIT"));
+  }
 
   // A schema newer than this library is refused, naming both versions.
   ASSERT_TRUE(db.run("UPDATE zz_schema SET version = 3", {}, nullptr, &error)) << error;
