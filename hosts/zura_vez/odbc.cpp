@@ -20,7 +20,18 @@ std::string diagnostic(SQLSMALLINT type, SQLHANDLE handle) {
   if (!ok(SQLGetDiagRec(type, handle, 1, state, &native, text, sizeof text, &length))) {
     return "no diagnostic from the driver";
   }
-  return std::string(reinterpret_cast<char *>(state)) + ": " + reinterpret_cast<char *>(text);
+  // One line: drivers break their texts over lines for a terminal.
+  std::string line = std::string(reinterpret_cast<char *>(state)) + ": ";
+  for (const char *c = reinterpret_cast<char *>(text); *c != '\0'; ++c) {
+    const bool space = *c == '\n' || *c == '\r' || *c == '\t' || *c == ' ';
+    if (!space) {
+      line += *c;
+    } else if (line.back() != ' ') {
+      line += ' ';
+    }
+  }
+  while (line.back() == ' ') line.pop_back();
+  return line;
 }
 
 Connection::~Connection() {

@@ -47,7 +47,7 @@ for n in 1 2; do
   sed -e "s|@ROOT@|$root|g" \
     -e "s|\"Outbox\"=\"$root/maildir\"|\"Outbox\"=\"$root/sent$n\"|" \
     -e "s|\"Inbox\"=\"$root/maildir\"|\"Inbox\"=\"$root/inbox$n\"|" \
-    -e 's|"SendReceipts"="+"|"SendReceipts"="-"\n"DatabaseHostName"="gw'$n'"\n"DatabaseLease"=dword:00000005|' \
+    -e 's|"SendReceipts"="+"|"SendReceipts"="-"\n"DatabaseHostName"="gw'$n'"\n"DatabaseLease"=dword:00000014|' \
     -e 's|"OutputMessageFlags"=dword:00000000|&\n"GWODBCFlags"=dword:00000001\n"ODBC_DSN"="'"$dsn"'"\n"ODBCAttachmentDir"="'"$root"'/att"\n"AttachmentSort"=dword:00000000\n"ODBCTimeout"=dword:00000005\n"ODBCDelay"=dword:00000001|' \
     "$template" >"$root/gw$n.reg"
 done
@@ -73,8 +73,17 @@ for k in $(seq 1 "$kills"); do
   wait "${pids[1]}" 2>/dev/null
   start 1
 done
+# The database goes away for a few seconds mid-run: the gateways wait (a
+# release in hand is retried by the module) and connect again when it is
+# back. The lease (20 s) is longer than the outage, as it must be: a claim
+# taken over while its gateway still sends would be sent twice.
+pg_ctl() { runuser -u postgres -- "$bin/pg_ctl" -D "$root/pg/data" "$@" >/dev/null 2>&1; }
+pg_ctl -m fast stop || fail "the server did not stop"
+sleep 3
+pg_ctl -w -l "$root/pg/log" -o "-k $root/pg -p $port -c listen_addresses=127.0.0.1" start ||
+  fail "the server did not start again"
 # Claims the killed gateway made but never wrote down come back after the lease.
-for _ in $(seq 1 600); do [ "$(sent)" -ge "$messages" ] && break; sleep 0.1; done
+for _ in $(seq 1 900); do [ "$(sent)" -ge "$messages" ] && break; sleep 0.1; done
 for n in 1 2; do kill -TERM "${pids[$n]}" 2>/dev/null; wait "${pids[$n]}" 2>/dev/null; done
 pids=()
 
@@ -86,8 +95,15 @@ by1=$(cat "$root"/sent1/{new,cur}/* 2>/dev/null | grep -ac '^Subject: m-' || tru
 by2=$(cat "$root"/sent2/{new,cur}/* 2>/dev/null | grep -ac '^Subject: m-' || true)
 states=$(sql "SELECT state || ' ' || COUNT(*) FROM zz_message GROUP BY state ORDER BY state" | xargs)
 recovered=$(grep -c 'completed the database message' "$root/gw1.log" || true)
+noticed=$(cat "$root"/gw*.log | grep -c 'database cannot be reached\|module could not start' || true)
 echo "two gateways on PostgreSQL: $messages messages, $kills kills in $(($(date +%s) - began)) s:" \
   "delivered once $once, more than once $twice (gw1 $by1, gw2 $by2), states: $states," \
-  "claims ended after a kill: $recovered"
+  "claims ended after a kill: $recovered, database outages noticed: $noticed"
 [ "$once" -eq "$messages" ] && [ "$twice" -eq 0 ] && [ "$states" = "sent $messages" ] ||
   fail "see $root (KEEP=1 keeps it)"
+# A gateway that said the database was away says when it is back.
+for n in 1 2; do
+  ! grep -q 'the message database cannot be reached' "$root/gw$n.log" ||
+    grep -q 'the message database is reachable again' "$root/gw$n.log" ||
+    fail "gateway $n never said the database was back: see $root/gw$n.log"
+done

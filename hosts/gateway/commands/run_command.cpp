@@ -168,6 +168,8 @@ class Gateway {
         progress_(s_.inbox + "/.zozerez-progress"),
         tree_(s_.outbox + "/.zozerez-passed-over") {}
 
+  // start - the Maildirs, the journal and the gateway's own key; false (said)
+  // when one cannot be used
   bool start() {
     std::string error;
     if (!outbox_.create(&error) || !inbox_.create(&error)) {
@@ -185,11 +187,26 @@ class Gateway {
         return false;
       }
     }
+    return true;
+  }
+
+  // open_module - the module's context, then recovery; false while the module
+  // cannot start (in database mode: while the database cannot be reached),
+  // said the first time only
+  bool open_module() {
+    const size_t seen = events_.lines().size();
     if (OXT_init_get_files(&ctx_) != 0) {
-      log("the module could not start");
-      show_events(0, true);
+      if (!start_failed_) {
+        char reason[512] = "";
+        zura_vez_last_reason(reason, sizeof reason);
+        log(std::string("the module could not start") +
+            (*reason != '\0' ? std::string(" (") + reason + ")" : std::string()));
+        show_events(seen, true);
+      }
+      start_failed_ = true;
       return false;
     }
+    if (start_failed_) log("the module started");
     recover();
     return true;
   }
@@ -704,6 +721,7 @@ class Gateway {
   std::list<Pending> pending_;
   std::set<std::string> put_back_;  // hashes of messages put back this round
   bool database_up_ = true;
+  bool start_failed_ = false;
   std::string guid_, claim_;  // the database message in hand, if it is one
   std::string progress_;
   TreeCheck tree_;
@@ -735,6 +753,14 @@ int run_run(const CommandLine &cl) {
   mime_init();
   Gateway gateway(settings, o.verbose);
   if (!gateway.start()) return 1;
+  // A service started while its database is away waits for it.
+  while (!gateway.open_module()) {
+    if (!o.once) wait_for_next_round(settings.poll_seconds);
+    if (o.once || g_stop) {
+      gateway.stop();
+      return o.once ? 1 : 0;
+    }
+  }
   do {
     gateway.round();
     if (o.once || g_stop) break;
