@@ -216,6 +216,21 @@ void host_settings(Report &r, const std::string &host_key) {
            "put-backs before a database message is failed, for db requeue (10; 0 no limit)");
   r.text(key, "DatabaseHostName", Kind::kString, Need::kOptional, nullptr,
          "the name this gateway claims database messages under (the machine's)");
+  r.text(key, "Transport", Kind::kString, Need::kOptional, nullptr,
+         "how mail leaves: maildir (the Outbox), smtp or sendmail (maildir)");
+  r.text(key, "SmtpServer", Kind::kString, Need::kOptional, nullptr,
+         "the SMTP server mail is submitted to (Transport smtp)");
+  r.number(key, "SmtpPort", Need::kOptional, nullptr, "its port (25; 465 with SmtpTls tls)");
+  r.text(key, "SmtpTls", Kind::kString, Need::kOptional, nullptr,
+         "none, starttls (required, verified), starttls-optional, tls (starttls-optional)");
+  r.text(key, "SmtpCAFile", Kind::kPath, Need::kOptional, nullptr,
+         "CA certificates the server's certificate is checked against (the system's)");
+  r.text(key, "SmtpUser", Kind::kString, Need::kOptional, nullptr, "the SMTP AUTH user");
+  r.text(key, "SmtpPasswordFile", Kind::kPath, Need::kOptional, nullptr,
+         "a file holding the SMTP password, mode 0600, owned by the service's user");
+  r.number(key, "SmtpTimeout", Need::kOptional, nullptr, "seconds a submission may take (60)");
+  r.text(key, "SendmailPath", Kind::kPath, Need::kOptional, nullptr,
+         "the sendmail program (Transport sendmail; /usr/sbin/sendmail)");
   r.text(key, "OwnKey", Kind::kPath, Need::kOptional, nullptr,
          "the gateway's private key, PEM, mode 0600: signs and decrypts mail");
   r.text(key, "OwnCertificate", Kind::kPath, Need::kOptional, nullptr,

@@ -30,6 +30,7 @@
 #include "gateway/service/recovery.h"
 #include "gateway/service/tree_check.h"
 #include "gateway/transport/maildir.h"
+#include "gateway/transport/outgoing.h"
 #include "vudo/vudo.h"
 #include "zozerez.h"
 #include "zozerez_host.h"
@@ -56,6 +57,7 @@ struct Settings {
   bool send_receipts = false;
   Address own{"SMTP", "zozerez@localhost"};
   std::string own_key, own_certificate;  // empty: the gateway neither signs nor decrypts
+  OutgoingSettings out;
 };
 
 constexpr uint32_t kFlagEncrypt = 1;
@@ -107,6 +109,11 @@ bool read_settings(Settings *s) {
   if (OLM_ConfGetPath(gw.c_str(), "OwnCertificate", text, "", 0) == 0) s->own_certificate = text;
   if (s->own_key.empty() != s->own_certificate.empty()) {
     log("settings \"OwnKey\" and \"OwnCertificate\" under " + utf8(gw) + " go together");
+    return false;
+  }
+  std::string error;
+  if (!read_outgoing_settings(gw, &s->out, &error)) {
+    log(error);
     return false;
   }
   return true;
@@ -178,6 +185,11 @@ class Gateway {
     }
     if (!journal_.open(s_.outbox, &error)) {
       log("cannot keep the journal " + error);
+      return false;
+    }
+    outgoing_ = make_outgoing(s_.out, outbox_, &error);
+    if (outgoing_ == nullptr) {
+      log("cannot send mail: " + error);
       return false;
     }
     if (!s_.own_key.empty()) {
@@ -267,7 +279,9 @@ class Gateway {
   // recover - completes or puts back what stopped gateways had claimed
   void recover() {
     const size_t seen = events_.lines().size();
-    const RecoveryCounts c = recover_claims(&ctx_, outbox_, [](const std::string &l) { log(l); });
+    const RecoveryCounts c = recover_claims(
+        &ctx_, outbox_, [this](const std::string &tag) { return outgoing_->delivered(tag); },
+        [](const std::string &l) { log(l); });
     show_events(seen);
     const unsigned total = c.completed_sent + c.put_back + c.already_done + c.descriptors_restored +
                            c.set_aside + c.groups_undone;
@@ -379,16 +393,52 @@ class Gateway {
       return 1;
     }
     crash_point("journaled");
-    if (!outbox_.deliver(bytes, tag, &name, &error)) {
-      log("cannot deliver \"" + utf8(m.subject) + "\": " + error + "; kept for a later round");
+    const std::string subject = "\"" + utf8(m.subject) + "\"";
+    const Handover h = hand_over(m, bytes, tag);
+    for (const std::string &r : h.refused) log(subject + ": recipient refused: " + utf8(r));
+    if (h.status == Handover::kPutBack) {
+      log("cannot send " + subject + " through " + outgoing_->name() + ": " + h.why +
+          "; kept for a later round");
       return 1;
+    }
+    if (h.status == Handover::kFailed) {
+      log(subject + " refused by " + outgoing_->name() + ": " + h.why + "; failed for good");
+      return 2;
     }
     std::string files;
     for (const Attachment &a : m.attachments) files += (files.empty() ? "" : ", ") + utf8(a.name);
-    log("sent \"" + utf8(m.subject) + "\" [" + files + "] from " + utf8(m.from.type) + ":" +
-        utf8(m.from.address) + " to " + who(m.to) + " as " + name + " (picked up at " +
+    log("sent " + subject + " [" + files + "] from " + utf8(m.from.type) + ":" +
+        utf8(m.from.address) + " to " + who(m.to) + " " + h.where + " (picked up at " +
         shown_path(picked_up_at(msg)) + ")");
     return 0;
+  }
+
+  // hand_over - the message to the transport: from the sender of the
+  // record (else the gateway's own address) to each recipient. A transport
+  // that speaks to a mail server takes SMTP addresses only; others are
+  // refused by name, and a message left with none fails for good.
+  Handover hand_over(const MailMessage &m, const std::string &bytes, const std::string &tag) {
+    const bool mail_server = s_.out.transport != "maildir";
+    auto smtp = [](const Address &a) { return a.type.empty() || a.type == "SMTP"; };
+    const std::string sender =
+        smtp(m.from) && !m.from.address.empty() ? m.from.address : s_.own.address;
+    std::vector<std::string> to;
+    Handover refused;
+    for (const Address &a : m.to) {
+      if (!mail_server || smtp(a)) {
+        to.push_back(a.address);
+      } else {
+        refused.refused.push_back(a.type + ":" + a.address + ": not an SMTP address");
+      }
+    }
+    if (to.empty()) {
+      refused.status = Handover::kFailed;
+      refused.why = "no SMTP recipient";
+      return refused;
+    }
+    Handover h = outgoing_->send(sender, to, bytes, tag);
+    h.refused.insert(h.refused.begin(), refused.refused.begin(), refused.refused.end());
+    return h;
   }
 
   // protect - the message signed and/or encrypted as its record asks; 0 done,
@@ -697,7 +747,11 @@ class Gateway {
     std::string bytes, error, name;
     const bool built = build_message(r, &bytes, &error);
     if (built && own_ != nullptr && protect(kFlagSign, r, &bytes) != 0) error = vudo_reason();
-    if (!built || !error.empty() || !outbox_.deliver(bytes, "", &name, &error)) {
+    if (built && error.empty()) {
+      const Handover h = hand_over(r, bytes, "");
+      error = h.status == Handover::kSent ? "" : h.why;
+    }
+    if (!built || !error.empty()) {
       log("cannot send a receipt for " + received.hash + ": " + error);
       return;
     }
@@ -711,6 +765,7 @@ class Gateway {
   CCA_BUFFER in_{}, out_{};
   Maildir outbox_;
   Maildir inbox_;
+  std::unique_ptr<Outgoing> outgoing_;
   Journal journal_;
   struct Pending {
     unsigned id;

@@ -299,9 +299,9 @@ bool claimer_alive(const std::string &name) {
 namespace {
 
 // release_database_claim - a database message a stopped gateway had in
-// hand: sent when the outbox holds it, else queued again. Only that claim
+// hand: sent when it was delivered, else queued again. Only that claim
 // is ended; one taken over since (after the lease) is left alone.
-void release_database_claim(GetFileCtx *ctx, const JournalEntry &e, const Maildir &outbox,
+void release_database_claim(GetFileCtx *ctx, const JournalEntry &e, bool delivered,
                             const LogLine &log, RecoveryCounts *counts) {
   if (ctx->BdMode == 0 || e.claim.empty()) {
     log("left the database message " + e.guid + " a stopped gateway had in hand: " +
@@ -309,7 +309,6 @@ void release_database_claim(GetFileCtx *ctx, const JournalEntry &e, const Maildi
         "; the lease returns it");
     return;
   }
-  const bool delivered = outbox.holds(e.tag);
   const std::string hash = e.tag.substr(0, e.tag.find('-'));
   if (zura_vez_release(ctx->BdHandle, e.guid.c_str(), e.claim.c_str(), delivered ? 1 : 0,
                        delivered ? hash.c_str() : "") != 0) {
@@ -326,16 +325,18 @@ void release_database_claim(GetFileCtx *ctx, const JournalEntry &e, const Maildi
 
 }  // namespace
 
-RecoveryCounts recover_claims(GetFileCtx *ctx, const Maildir &outbox, const LogLine &log) {
+RecoveryCounts recover_claims(GetFileCtx *ctx, const Maildir &outbox,
+                              const std::function<bool(const std::string &)> &delivered_tag,
+                              const LogLine &log) {
   RecoveryCounts counts;
   for (const auto &orphan : orphan_journals(outbox.root())) {
     for (JournalEntry &e : orphan->messages()) {
       if (!e.guid.empty()) {
-        release_database_claim(ctx, e, outbox, log, &counts);
+        release_database_claim(ctx, e, delivered_tag(e.tag), log, &counts);
       } else if (!claims_left(e.msg)) {
         ++counts.already_done;
       } else {
-        const bool delivered = outbox.holds(e.tag);
+        const bool delivered = delivered_tag(e.tag);
         const std::string hash = e.tag.substr(0, e.tag.find('-'));
         OXT_delete_files(ctx, &e.msg, delivered ? 0 : 1, hash.empty() ? nullptr : hash.c_str());
         ++(delivered ? counts.completed_sent : counts.put_back);

@@ -22,7 +22,11 @@ using LogLine = std::function<void(const std::string &)>;
 
 // recover_claims - completes orphaned journals in the outbox, then sweeps every
 // output rule directory for claims of dead threads
-RecoveryCounts recover_claims(GetFileCtx *ctx, const Maildir &outbox, const LogLine &log);
+// `delivered` tells whether a message with a journal tag went before the stop
+// (a transport that cannot tell answers false, and the message goes again).
+RecoveryCounts recover_claims(GetFileCtx *ctx, const Maildir &outbox,
+                              const std::function<bool(const std::string &)> &delivered,
+                              const LogLine &log);
 
 // claims_left - whether a file or descriptor of the record is still under its working name
 bool claims_left(const OutgoingMessage &msg);

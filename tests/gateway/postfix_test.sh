@@ -1,0 +1,162 @@
+#!/bin/bash
+# postfix_test.sh - two gateways exchange mail through a private Postfix on a
+# loopback port (its own configuration directory, queue and mailboxes;
+# nothing system-wide changed). Gateway A submits over SMTP; while Postfix is
+# down its messages wait. Postfix delivers into gateway B's Maildir, B stores
+# the files by its input rules and answers with receipts that travel back the
+# same way and close A's guaranteed delivery. A recipient Postfix refuses
+# fails for good, with the administrator told. Last, A hands a message to
+# Postfix's sendmail instead.
+set -u
+gateway="$1"
+template="$2"
+postfix=/usr/sbin/postfix
+[ -x "$postfix" ] || { echo "SKIP: Postfix is not installed (postfix)"; exit 0; }
+[ "$(id -u)" -eq 0 ] || { echo "SKIP: a private Postfix can only be started by root"; exit 0; }
+id postfix >/dev/null 2>&1 || { echo "SKIP: there is no postfix user"; exit 0; }
+
+root=$(mktemp -d)
+chmod 755 "$root"
+pf="$root/postfix"
+cleanup() {
+  "$postfix" -c "$pf" stop >/dev/null 2>&1
+  [ -n "${KEEP:-}" ] || rm -rf "$root"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+for port in $(shuf -i 20000-60000 -n 50); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
+done
+mkdir -p "$pf/queue" "$pf/data" "$root"/mail/{a,b}/{tmp,new,cur}
+chown postfix "$pf/data"
+# Postfix delivers as its own user here; a real gateway runs as the user its
+# mail is delivered as (virtual_uid_maps).
+chown -R postfix:postfix "$root/mail"
+# The system's services, unchrooted, with smtpd on the test's port only.
+awk -v port="$port" '
+  /^smtp +inet/ { print "127.0.0.1:" port " inet n - n - - smtpd"; next }
+  /^[a-z]/ && NF >= 8 && $5 == "y" { $5 = "n" }
+  { print }' /etc/postfix/master.cf >"$pf/master.cf"
+cat >"$pf/main.cf" <<EOF
+compatibility_level = 3.6
+queue_directory = $pf/queue
+data_directory = $pf/data
+meta_directory = /etc/postfix
+inet_interfaces = 127.0.0.1
+inet_protocols = ipv4
+myhostname = relay.test
+mydestination =
+mynetworks = 127.0.0.0/8
+relay_domains =
+alias_maps =
+alias_database =
+maillog_file = $pf/maillog
+maillog_file_prefixes = $pf
+virtual_mailbox_domains = demo.example, a.test
+virtual_mailbox_base = $root/mail
+virtual_mailbox_maps = regexp:$pf/mailboxes
+virtual_uid_maps = static:$(id -u postfix)
+virtual_gid_maps = static:$(id -g postfix)
+smtpd_recipient_restrictions = check_recipient_access regexp:$pf/refused, permit_mynetworks, reject_unauth_destination
+EOF
+printf '/@a\\.test$/ a/\n/@demo\\.example$/ b/\n' >"$pf/mailboxes"
+printf '/^refused@demo\\.example$/ REJECT no such desk here\n' >"$pf/refused"
+"$postfix" -c "$pf" check >"$root/check.log" 2>&1 || fail "postfix check: $(cat "$root/check.log")"
+
+# A sends from gw-a@a.test; B is desk@demo.example. Both talk SMTP to Postfix.
+for g in a b; do
+  tree="$root/$g"
+  mkdir -p "$tree"/out/{plain,requests,separate,guaranteed} "$tree"/in/{receipts,statements,all} \
+    "$tree"/{in-errors,out-errors,state}
+  own=$([ "$g" = a ] && echo gw-a@a.test || echo desk@demo.example)
+  sed -e "s|@ROOT@|$tree|g" \
+    -e "s|\"Inbox\"=\"$tree/maildir\"|\"Inbox\"=\"$root/mail/$g\"|" \
+    -e "s|branch@demo.example|gw-a@a.test|g" \
+    -e "s|\"OwnAddress\"=\"gateway@demo.example\"|\"OwnAddress\"=\"$own\"\n\"Transport\"=\"smtp\"\n\"SmtpServer\"=\"127.0.0.1\"\n\"SmtpPort\"=dword:$(printf '%08x' "$port")\n\"SmtpTls\"=\"none\"\n\"SmtpTimeout\"=dword:0000000a|" \
+    -e 's|"OutRulezFlags"=dword:00000001|"OutRulezFlags"=dword:00000003\n"AdminEmail"="admin@a.test"\n"admin_etype"=dword:00000000|' \
+    "$template" >"$tree/gw.reg"
+done
+run() { "$gateway" run --once --config "$root/$1/gw.reg" >>"$root/$1.log" 2>&1; }
+# wait_for DIR - until Postfix has delivered something into the Maildir DIR
+wait_for() {
+  for _ in $(seq 1 100); do
+    [ -n "$(ls -A "$1/new" 2>/dev/null)" ] && return 0
+    "$postfix" -c "$pf" flush >/dev/null 2>&1
+    sleep 0.2
+  done
+  fail "nothing delivered into $1: $(tail -n 20 "$pf/maillog" 2>/dev/null)"
+}
+
+echo "Quarterly figures" >"$root/a/out/plain/report.txt"
+echo "<statement amount='100'/>" >"$root/a/out/guaranteed/statement.xml"
+mkdir "$root/a/out/requests/r1"
+echo "for nobody" >"$root/a/out/requests/r1/memo.txt"
+printf 'Subject:Nobody home\r\nEmail:SMTP:refused@demo.example\r\n' >"$root/a/out/requests/r1/olminfo.txt"
+
+# Postfix is down: every message is kept and offered again.
+run a
+grep -q 'kept for a later round' "$root/a.log" || fail "not kept while Postfix was down: $(cat "$root/a.log")"
+[ -f "$root/a/out/plain/report.txt" ] || fail "the file did not wait: $(cat "$root/a.log")"
+
+"$postfix" -c "$pf" start >"$root/start.log" 2>&1 || fail "postfix start: $(cat "$root/start.log")"
+: >"$root/a.log"
+run a
+grep -q 'sent "File report.txt" \[report.txt\] .* queued as [0-9A-Za-z]\+ by smtp://' "$root/a.log" ||
+  fail "report.txt not sent: $(cat "$root/a.log")"
+id=$(grep -o 'queued as [0-9A-Za-z]*' "$root/a.log" | head -n 1 | cut -d' ' -f3)
+grep -q "$id" "$pf/maillog" || fail "queue id $id is not in Postfix's log"
+grep -q '"Nobody home": recipient refused: refused@demo.example: 55[0-9] .*no such desk here' "$root/a.log" ||
+  fail "the refused recipient was not named: $(cat "$root/a.log")"
+grep -q '"Nobody home" refused by SMTP .*: every recipient was refused; failed for good' "$root/a.log" ||
+  fail "the refused message did not fail for good: $(cat "$root/a.log")"
+[ -f "$root/a/out-errors/r1/memo.txt" ] || fail "the refused message is not among the bad files"
+grep -q 'sent ".*" \[\] from SMTP:gw-a@a.test to SMTP:admin@a.test queued as' "$root/a.log" ||
+  fail "the administrator was not told: $(cat "$root/a.log")"
+[ -z "$(find "$root/a/out" -type f -name 'qmt-*')" ] || fail "left claimed"
+
+# B receives through Postfix, stores by its rules and answers with receipts.
+wait_for "$root/mail/b"
+for _ in 1 2 3; do
+  run b
+  [ "$(find "$root/b/in" -type f | wc -l)" -ge 2 ] && break
+  wait_for "$root/mail/b"
+done
+[ "$(cat "$root/b/in/all/report.txt" 2>/dev/null)" = "Quarterly figures" ] ||
+  fail "B did not store report.txt: $(cat "$root/b.log")"
+[ -n "$(find "$root/b/in/statements" -name 'statement_*.xml')" ] ||
+  fail "B did not store the statement: $(cat "$root/b.log")"
+grep -q 'receipt for .* sent to SMTP:gw-a@a.test' "$root/b.log" || fail "no receipt: $(cat "$root/b.log")"
+
+# The receipts come back to A and close the guaranteed delivery.
+wait_for "$root/mail/a"
+grep -q . "$root/a/state/olmhash.dat" || fail "A holds no open guaranteed delivery to close"
+for _ in 1 2 3; do
+  run a
+  ! grep -q . "$root/a/state/olmhash.dat" 2>/dev/null && break
+  sleep 0.5
+done
+! grep -q . "$root/a/state/olmhash.dat" 2>/dev/null ||
+  fail "the guaranteed delivery is still open: $(cat "$root/a.log")"
+
+# The same through Postfix's sendmail.
+cat >"$root/sendmail" <<EOF
+#!/bin/sh
+exec /usr/sbin/sendmail -C "$pf" "\$@"
+EOF
+chmod 755 "$root/sendmail"
+sed -i -e 's|"Transport"="smtp"|"Transport"="sendmail"\n"SendmailPath"="'"$root"'/sendmail"|' "$root/a/gw.reg"
+echo "by sendmail" >"$root/a/out/plain/piped.txt"
+: >"$root/a.log"
+run a
+grep -q "sent \"File piped.txt\" \[piped.txt\] .* handed to $root/sendmail" "$root/a.log" ||
+  fail "not handed to sendmail: $(cat "$root/a.log")"
+for _ in $(seq 1 50); do
+  run b
+  [ -f "$root/b/in/all/piped.txt" ] && break
+  "$postfix" -c "$pf" flush >/dev/null 2>&1
+  sleep 0.2
+done
+[ "$(cat "$root/b/in/all/piped.txt" 2>/dev/null)" = "by sendmail" ] ||
+  fail "B did not receive the piped message: $(tail -n 5 "$pf/maillog")"
+echo "mail through Postfix checked (queue id $id)"
