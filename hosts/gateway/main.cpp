@@ -9,6 +9,7 @@
 #include "gateway/commands/command_line.h"
 #include "gateway/commands/config_report.h"
 #include "gateway/commands/db_command.h"
+#include "gateway/commands/deliver_command.h"
 #include "gateway/commands/run_command.h"
 #include "gateway/commands/sign_command.h"
 #include "gateway/commands/store_command.h"
@@ -31,6 +32,7 @@ int main(int argc, char **argv) {
   if (cl.command == "verify") return zz::gateway::run_verify(cl);
   if (cl.command == "certs") return zz::gateway::run_certs(cl);
   if (cl.command == "db") return zz::gateway::run_db(cl);
+  if (cl.command == "deliver") return zz::gateway::run_deliver(cl);
   if (!zz::gateway::open_store(cl.config, cl.key)) return CommandLine::kFailed;
   return zz::gateway::print_config(std::cout) ? CommandLine::kDone : CommandLine::kFailed;
 }

@@ -89,4 +89,20 @@ for i in $(seq 1 60); do
   aside=$(grep -rlx "payload $i" "$root/out-errors" | wc -l)
   [ $((stored + aside)) -eq 1 ] || fail "f$i.dat stored $stored times, set aside $aside times: $log"
 done
+# A mail server's pipe: one message on standard input into the inbox, stored
+# in the next round; what is not mail, or cannot be written, gets the exit
+# status the server acts on.
+deliver() { "$gateway" deliver --config "$root/gw.reg"; }
+printf 'From: clerk@x\r\nTo: gateway@demo.example\r\nSubject: piped\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nsee attached\r\n--b\r\nContent-Type: text/plain; name=piped.txt\r\nContent-Disposition: attachment; filename=piped.txt\r\n\r\nby pipe\r\n--b--\r\n' |
+  deliver || fail "deliver refused a message: $?"
+log=$(run) || fail "run after deliver failed: $log"
+[ "$(cat "$root/in/all/piped.txt" 2>/dev/null)" = "by pipe" ] || fail "the piped message was not stored: $log"
+echo "no header here" | deliver 2>/dev/null
+[ $? -eq 65 ] || fail "something that is not mail was not refused with 65"
+mv "$root/maildir" "$root/maildir.away" && touch "$root/maildir"
+printf 'From: a@x\r\n\r\nbody\r\n' | deliver 2>/dev/null
+[ $? -eq 75 ] || fail "an inbox that cannot be written did not ask to try again (75)"
+printf 'REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Gw]\r\n"PollSeconds"=dword:00000001\r\n' >"$root/bare.reg"
+printf 'From: a@x\r\n\r\nbody\r\n' | "$gateway" deliver --config "$root/bare.reg" 2>/dev/null
+[ $? -eq 78 ] || fail "a store without \"Inbox\" did not answer 78"
 echo "run loop checked"

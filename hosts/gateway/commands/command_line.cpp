@@ -21,7 +21,8 @@ namespace {
 
 constexpr const char kUsage[] =
     "usage: zozerez-gateway COMMAND [OPTIONS] [--config FILE] [--key KEY]\n"
-    "commands: config, store, collect, receipt, run, sign, verify, certs, db; zozerez-gateway\n"
+    "commands: config, store, collect, receipt, run, sign, verify, certs, db, deliver;\n"
+    "zozerez-gateway "
     "--help tells more\n";
 
 #define ZZ_FOOTER                                                                         \
@@ -157,6 +158,15 @@ void declare(CLI::App &app, CommandLine *cl, std::vector<std::string> *signature
   CLI::App *certs = app.add_subcommand(
       "certs", "list the certificate directory: subject, e-mail, serial, expiry, trusted");
   certs->fallthrough()->footer(kEveryCommand);
+
+  CLI::App *deliver = app.add_subcommand(
+      "deliver",
+      "take one message on standard input into the inbox Maildir (a mail server's pipe)");
+  deliver->fallthrough()->footer(
+      "Every command also takes --config FILE and --key KEY.\n"
+      "Exit status (sysexits, as mail servers read it): 0 taken, 65 not a mail message,\n"
+      "75 not taken now, try again (the inbox cannot be written), 78 the settings cannot be "
+      "used.\n");
 }
 
 }  // namespace
