@@ -8,7 +8,9 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
+#include "common/cp1251.h"
 #include "gateway/base/console.h"
 
 namespace zz::gateway {
@@ -23,10 +25,6 @@ struct Unref {
 };
 template <class T>
 using Ref = std::unique_ptr<T, Unref>;
-
-struct FreeIter {
-  void operator()(GMimePartIter *iter) const { g_mime_part_iter_free(iter); }
-};
 
 std::string address_text(const Address &a) {
   return a.type + ":" + a.address;
@@ -65,18 +63,48 @@ bool raw_subject_is_8bit(const std::string &bytes) {
   return false;
 }
 
-bool safe_name(const std::string &name, std::string *reason) {
-  if (name.empty()) {
-    *reason = "an attachment has no name";
-  } else if (name.size() > kLongestName) {
-    *reason = "an attachment name is longer than 255 bytes";
-  } else if (name == "." || name == ".." ||
-             name.find_first_of("/\\:*?\"<>|") != std::string::npos) {
-    *reason = "the attachment name \"" + name + "\" is not a plain file name";
-  } else {
-    return true;
+// file_name - what a client named a part, as the module gets it: code page
+// 1251 (characters 1251 lacks become "?", which the module's own safe-name
+// rules make storable, as they do ":" or "*"), reduced to its last path
+// component so that no name leads out of a rule directory. Empty when
+// nothing usable is left.
+std::string file_name(const char *utf8_name) {
+  std::string name = host_common::utf8_to_cp1251_lossy(utf8_name);
+  const size_t slash = name.find_last_of("/\\");
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  if (name.size() == 2 && name[1] == ':') name.clear();  // "C:" alone
+  if (name == "." || name == "..") name.clear();
+  return name;
+}
+
+// generated_name - for a part without a name: its place and its type
+// ("part-2.jpg"), or "forwarded-1.eml" for a forwarded message
+std::string generated_name(GMimeObject *object, int place, int *forwarded) {
+  if (GMIME_IS_MESSAGE_PART(object)) return "forwarded-" + std::to_string(++*forwarded) + ".eml";
+  static const std::pair<const char *, const char *> kinds[] = {{"image/jpeg", "jpg"},
+                                                                {"image/png", "png"},
+                                                                {"image/gif", "gif"},
+                                                                {"text/plain", "txt"},
+                                                                {"text/html", "html"},
+                                                                {"application/pdf", "pdf"},
+                                                                {"application/zip", "zip"},
+                                                                {"application/xml", "xml"},
+                                                                {"text/xml", "xml"},
+                                                                {"text/csv", "csv"},
+                                                                {"message/delivery-status", "txt"},
+                                                                {"text/rfc822-headers", "txt"}};
+  GMimeContentType *type = g_mime_object_get_content_type(object);
+  std::string extension = "bin";
+  for (const auto &[mime, ext] : kinds) {
+    const std::string m = mime;
+    const size_t slash = m.find('/');
+    if (type != nullptr && g_mime_content_type_is_type(type, m.substr(0, slash).c_str(),
+                                                       m.substr(slash + 1).c_str())) {
+      extension = ext;
+      break;
+    }
   }
-  return false;
+  return "part-" + std::to_string(place) + "." + extension;
 }
 
 std::string part_content(GMimePart *part) {
@@ -97,35 +125,101 @@ bool truncated(GMimeMessage *message, const std::string &bytes) {
          bytes.find(std::string("--") + boundary + "--") == std::string::npos;
 }
 
+// Leaf - a part that carries content, in the order of the message, with
+// the multipart/alternative it is one rendering of (-1 for none)
+struct Leaf {
+  GMimeObject *object;
+  int alternative;
+};
+
+void leaves_of(GMimeObject *object, int alternative, int *groups, std::vector<Leaf> *out) {
+  if (GMIME_IS_MULTIPART(object)) {
+    GMimeMultipart *multipart = GMIME_MULTIPART(object);
+    GMimeContentType *type = g_mime_object_get_content_type(object);
+    const bool choice =
+        type != nullptr && g_mime_content_type_is_type(type, "multipart", "alternative");
+    const int group = choice ? (*groups)++ : alternative;
+    // A signed part's signature is not content.
+    const int count = GMIME_IS_MULTIPART_SIGNED(object) ? 1 : g_mime_multipart_get_count(multipart);
+    for (int i = 0; i < count; ++i) {
+      leaves_of(g_mime_multipart_get_part(multipart, i), group, groups, out);
+    }
+    return;
+  }
+  if (GMIME_IS_PART(object) || GMIME_IS_MESSAGE_PART(object)) out->push_back({object, alternative});
+}
+
+const char *name_of(GMimeObject *object) {
+  if (GMIME_IS_PART(object)) return g_mime_part_get_filename(GMIME_PART(object));
+  const char *name = g_mime_object_get_content_disposition_parameter(object, "filename");
+  return name != nullptr ? name : g_mime_object_get_content_type_parameter(object, "name");
+}
+
+bool attached(GMimeObject *object) {
+  GMimeContentDisposition *d = g_mime_object_get_content_disposition(object);
+  return d != nullptr && g_mime_content_disposition_is_attachment(d);
+}
+
+// collect_parts - the body is the first text/plain part (else text/html)
+// without a name that is not marked as an attachment, looked for through
+// alternative and related parts; the other renderings of it are passed
+// over. Every other part is an attachment, under its own name or one made
+// from its type.
 bool collect_parts(GMimeMessage *message, MailMessage *out, std::string *error) {
-  std::unique_ptr<GMimePartIter, FreeIter> iter(g_mime_part_iter_new(GMIME_OBJECT(message)));
-  bool have_body = false;
-  do {
-    GMimeObject *current = g_mime_part_iter_get_current(iter.get());
-    if (current == nullptr || !GMIME_IS_PART(current)) continue;
-    GMimePart *part = GMIME_PART(current);
-    const char *filename = g_mime_part_get_filename(part);
-    if (filename == nullptr && GMIME_IS_TEXT_PART(current) && !have_body) {
-      char *text = g_mime_text_part_get_text(GMIME_TEXT_PART(current));
-      const bool ok = text == nullptr || cp1251(text, &out->body);
-      g_free(text);
-      if (!ok) {
-        *error = "the body has characters code page 1251 cannot hold";
-        return false;
-      }
-      have_body = true;
-      continue;
+  std::vector<Leaf> leaves;
+  int groups = 0;
+  leaves_of(g_mime_message_get_mime_part(message), -1, &groups, &leaves);
+  auto body_like = [&](const Leaf &l, const char *subtype) {
+    GMimeContentType *type = g_mime_object_get_content_type(l.object);
+    return GMIME_IS_TEXT_PART(l.object) && type != nullptr &&
+           g_mime_content_type_is_type(type, "text", subtype) && name_of(l.object) == nullptr &&
+           !attached(l.object);
+  };
+  int body = -1;
+  for (const char *subtype : {"plain", "html"}) {
+    for (size_t i = 0; body < 0 && i < leaves.size(); ++i) {
+      if (body_like(leaves[i], subtype)) body = static_cast<int>(i);
+    }
+  }
+  if (body >= 0) {
+    char *text = g_mime_text_part_get_text(GMIME_TEXT_PART(leaves[body].object));
+    out->body = text != nullptr ? host_common::utf8_to_cp1251_lossy(text) : "";
+    g_free(text);
+  }
+  int forwarded = 0;
+  for (size_t i = 0; i < leaves.size(); ++i) {
+    const Leaf &l = leaves[i];
+    if (static_cast<int>(i) == body) continue;
+    const char *given = name_of(l.object);
+    if (given == nullptr && body >= 0 && l.alternative >= 0 &&
+        l.alternative == leaves[body].alternative) {
+      continue;  // the body again, as HTML or another rendering
     }
     Attachment attachment;
-    if (filename == nullptr || !cp1251(filename, &attachment.name)) {
-      *error = filename == nullptr ? "an attachment has no name"
-                                   : "an attachment name has characters code page 1251 lacks";
+    attachment.name = given != nullptr ? file_name(given) : "";
+    if (attachment.name.empty()) {
+      attachment.name = generated_name(l.object, static_cast<int>(i) + 1, &forwarded);
+    }
+    if (attachment.name.size() > kLongestName) {
+      *error = "an attachment name is longer than 255 bytes";
       return false;
     }
-    if (!safe_name(filename, error)) return false;
-    attachment.data = part_content(part);
+    if (GMIME_IS_PART(l.object)) {
+      attachment.data = part_content(GMIME_PART(l.object));
+    } else {
+      GMimeMessage *inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(l.object));
+      Ref<GMimeStream> stream(g_mime_stream_mem_new());
+      // Written as mail travels, with CR LF line ends.
+      GMimeFormatOptions *format = g_mime_format_options_new();
+      g_mime_format_options_set_newline_format(format, GMIME_NEWLINE_FORMAT_DOS);
+      if (inner != nullptr)
+        g_mime_object_write_to_stream(GMIME_OBJECT(inner), format, stream.get());
+      g_mime_format_options_free(format);
+      GByteArray *array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
+      attachment.data.assign(reinterpret_cast<const char *>(array->data), array->len);
+    }
     out->attachments.push_back(std::move(attachment));
-  } while (g_mime_part_iter_next(iter.get()));
+  }
   return true;
 }
 
