@@ -59,7 +59,11 @@ virtual_mailbox_maps = regexp:$pf/mailboxes
 virtual_uid_maps = static:$(id -u postfix)
 virtual_gid_maps = static:$(id -g postfix)
 smtpd_recipient_restrictions = check_recipient_access regexp:$pf/refused, permit_mynetworks, reject_unauth_destination
+transport_maps = regexp:$pf/transport
+smtpd_reject_unlisted_recipient = no
 EOF
+# Taken at SMTP time, then bounced: the sender gets a delivery status report.
+printf '/^gone@demo\\.example$/ error:5.1.1 mailbox gone\n' >"$pf/transport"
 printf '/@a\\.test$/ a/\n/@demo\\.example$/ b/\n' >"$pf/mailboxes"
 printf '/^refused@demo\\.example$/ REJECT no such desk here\n' >"$pf/refused"
 "$postfix" -c "$pf" check >"$root/check.log" 2>&1 || fail "postfix check: $(cat "$root/check.log")"
@@ -138,6 +142,22 @@ for _ in 1 2 3; do
 done
 ! grep -q . "$root/a/state/olmhash.dat" 2>/dev/null ||
   fail "the guaranteed delivery is still open: $(cat "$root/a.log")"
+
+# A guaranteed delivery Postfix takes and then bounces: the report comes
+# back to A, which names the message and tells the administrator.
+sed -i 's|"0"="SMTP:bank@demo.example"|"0"="SMTP:gone@demo.example"|' "$root/a/gw.reg"
+echo "<statement amount='200'/>" >"$root/a/out/guaranteed/second.xml"
+: >"$root/a.log"
+run a
+grep -q 'sent "Statement second"' "$root/a.log" || fail "the second statement was not sent: $(cat "$root/a.log")"
+hash=$(tail -n 1 "$root/a/state/olmhash.dat" | tr -d '\r' | cut -d'|' -f2)
+[ -n "$hash" ] || fail "no open guaranteed delivery for the second statement"
+wait_for "$root/mail/a"
+run a
+grep -q "delivery report on $hash \"Statement second\": failed for gone@demo.example (5.1.1)" "$root/a.log" ||
+  fail "the bounce was not read: $(cat "$root/a.log")"
+grep -q "the guaranteed delivery $hash .* can never arrive; the administrator admin@a.test was told" \
+  "$root/a.log" || fail "the administrator was not told of the bounce: $(cat "$root/a.log")"
 
 # The same through Postfix's sendmail.
 cat >"$root/sendmail" <<EOF

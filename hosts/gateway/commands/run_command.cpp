@@ -579,6 +579,11 @@ class Gateway {
       inbox_.finish(name, false);
       return;
     }
+    if (m.is_report) {
+      report_delivery(m.report);
+      inbox_.finish(name, true);
+      return;
+    }
     const bool receipt = (m.flags & kFlagReceipt) != 0;
     if (receipt) close_by_receipt(m);
     const bool stored = OXT_is_bd(&ctx_) != 0 ? store_in_database(name, m, secure)
@@ -590,11 +595,71 @@ class Gateway {
     if (!stored) log("moved aside " + name + ": an attachment could not be stored");
   }
 
+  // report_delivery - a mail server's report on a message sent from here:
+  // logged recipient by recipient; a guaranteed delivery that can never
+  // arrive is also reported to the administrator
+  void report_delivery(const DeliveryReport &r) {
+    const std::string what =
+        (r.hash.empty() ? std::string("a message") : r.hash) + " \"" + utf8(r.subject) + "\"";
+    for (const DeliveryReport::Recipient &to : r.recipients) {
+      log("delivery report on " + what + ": " + (to.action.empty() ? "?" : to.action) + " for " +
+          to.address + (to.status.empty() ? "" : " (" + to.status + ")") +
+          (to.diagnostic.empty() ? "" : ": " + to.diagnostic));
+    }
+    if (!r.failed_for_good() || r.hash.empty() || !guaranteed_delivery_open(r.hash)) return;
+    char key[2048], admin[2048] = "";
+    uint32_t kind = 0;
+    if (NR_GetRegistryKeyString(key) != 0 ||
+        OLM_ConfGetString(key, "AdminEmail", admin, sizeof admin, 0) != 0 || *admin == '\0') {
+      log("the guaranteed delivery " + what + " can never arrive; no \"AdminEmail\" to tell");
+      return;
+    }
+    OLM_ConfGetDWORD(key, "admin_etype", &kind, 0);
+    MailMessage n;
+    n.from = s_.own;
+    n.to = {{kind == 1 ? "EX" : "SMTP", admin}};
+    n.subject = "Delivery failed: " + r.subject;
+    n.body = "The guaranteed delivery " + r.hash + " cannot reach:\r\n";
+    for (const DeliveryReport::Recipient &to : r.recipients) {
+      n.body += to.address + " " + to.action + " " + to.status + " " + to.diagnostic + "\r\n";
+    }
+    std::string bytes, error;
+    const bool built = build_message(n, &bytes, &error);
+    const Handover h = built ? hand_over(n, bytes, "") : Handover{};
+    log("the guaranteed delivery " + what + " can never arrive; " +
+        (h.status == Handover::kSent
+             ? "the administrator " + utf8(admin) + " was told"
+             : "the administrator could not be told: " + (built ? h.why : error)));
+  }
+
+  // guaranteed_delivery_open - whether the module's hash store holds `hash`
+  static bool guaranteed_delivery_open(const std::string &hash) {
+    char key[2048], dir[2048] = "";
+    if (NR_GetRegistryKeyString(key) != 0) return false;
+    OLM_ConfGetPath(key, "Filename", dir, "", 0);
+    std::string where = *dir != '\0' ? native_path(dir) : "/tmp";
+    std::ifstream in(where + "/olmhash.dat");
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const size_t bar = line.rfind('|');
+      if (bar != std::string::npos && strcasecmp(line.c_str() + bar + 1, hash.c_str()) == 0) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // close_by_receipt - the guaranteed deliveries a receipt names, in its
+  // "OLMNOTIF.TXT" attachment or in its text
   void close_by_receipt(const MailMessage &m) {
+    std::vector<std::string> texts = {m.body};
     for (const Attachment &a : m.attachments) {
-      if (strcasecmp(a.name.c_str(), kNotice) != 0) continue;
-      const std::string hash = digest_in_notice(a.data);
-      if (hash.empty()) continue;
+      if (strcasecmp(a.name.c_str(), kNotice) == 0) texts.push_back(a.data);
+    }
+    std::set<std::string> closed;
+    for (const std::string &text : texts) {
+      const std::string hash = digest_in_notice(text);
+      if (hash.empty() || !closed.insert(hash).second) continue;
       const size_t seen = events_.lines().size();
       if (OXT_ticket_hash(hash.c_str()) == 0) {
         log("receipt for " + hash + " handled: its guaranteed delivery, if open here, is closed");

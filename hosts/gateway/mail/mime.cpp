@@ -6,6 +6,8 @@
 
 #include <gmime/gmime.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -223,7 +225,109 @@ bool collect_parts(GMimeMessage *message, MailMessage *out, std::string *error) 
   return true;
 }
 
+// header_value - a field of a header block given as text ("" when absent),
+// unfolded
+std::string header_value(const std::string &block, const char *name) {
+  const size_t length = std::strlen(name);
+  size_t at = 0;
+  while (at < block.size()) {
+    size_t end = block.find('\n', at);
+    if (end == std::string::npos) end = block.size();
+    if (end - at > length && strncasecmp(block.c_str() + at, name, length) == 0 &&
+        block[at + length] == ':') {
+      std::string value = block.substr(at + length + 1, end - at - length - 1);
+      while (end + 1 < block.size() && (block[end + 1] == ' ' || block[end + 1] == '\t')) {
+        const size_t next = block.find('\n', end + 1);
+        const size_t stop = next == std::string::npos ? block.size() : next;
+        value += block.substr(end + 1, stop - end - 1);
+        end = stop;
+      }
+      for (char &c : value) {
+        if (c == '\r' || c == '\t') c = ' ';
+      }
+      value.erase(0, value.find_first_not_of(' '));
+      value.erase(value.find_last_not_of(' ') + 1);
+      return value;
+    }
+    at = end + 1;
+  }
+  return "";
+}
+
+// read_report - a multipart/report of report-type delivery-status: the
+// recipients' fields from its message/delivery-status part, the reported
+// message's hash and subject from its returned message or headers
+bool read_report(GMimeMessage *message, DeliveryReport *report) {
+  GMimeObject *top = g_mime_message_get_mime_part(message);
+  GMimeContentType *type = top != nullptr ? g_mime_object_get_content_type(top) : nullptr;
+  const char *kind =
+      type != nullptr ? g_mime_content_type_get_parameter(type, "report-type") : nullptr;
+  if (!GMIME_IS_MULTIPART(top) || !g_mime_content_type_is_type(type, "multipart", "report") ||
+      kind == nullptr || g_ascii_strcasecmp(kind, "delivery-status") != 0) {
+    return false;
+  }
+  std::vector<Leaf> leaves;
+  int groups = 0;
+  leaves_of(top, -1, &groups, &leaves);
+  for (const Leaf &l : leaves) {
+    GMimeContentType *t = g_mime_object_get_content_type(l.object);
+    std::string returned;
+    if (GMIME_IS_MESSAGE_PART(l.object)) {
+      GMimeMessage *inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(l.object));
+      if (inner == nullptr) continue;
+      char *headers = g_mime_object_get_headers(GMIME_OBJECT(inner), nullptr);
+      returned = headers != nullptr ? headers : "";
+      g_free(headers);
+    } else if (GMIME_IS_PART(l.object) &&
+               g_mime_content_type_is_type(t, "text", "rfc822-headers")) {
+      returned = part_content(GMIME_PART(l.object));
+    } else if (GMIME_IS_PART(l.object) &&
+               g_mime_content_type_is_type(t, "message", "delivery-status")) {
+      // Blocks of fields: the message's own, then one per recipient.
+      std::string text;
+      for (char c : part_content(GMIME_PART(l.object))) {
+        if (c != '\r') text += c;
+      }
+      for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find("\n\n", at), text.size());
+        const std::string block = text.substr(at, end - at);
+        std::string address = header_value(block, "Final-Recipient");
+        if (!address.empty()) {
+          if (const size_t semi = address.find(';'); semi != std::string::npos) {
+            address.erase(0, address.find_first_not_of(' ', semi + 1));
+          }
+          report->recipients.push_back({address, header_value(block, "Action"),
+                                        header_value(block, "Status"),
+                                        header_value(block, "Diagnostic-Code")});
+        }
+        at = end + 2;
+      }
+      continue;
+    } else {
+      continue;
+    }
+    if (report->hash.empty()) report->hash = header_value(returned, "X-Zozerez-Hash");
+    if (report->subject.empty()) {
+      char *subject =
+          g_mime_utils_header_decode_text(nullptr, header_value(returned, "Subject").c_str());
+      report->subject = host_common::utf8_to_cp1251_lossy(subject != nullptr ? subject : "");
+      g_free(subject);
+    }
+  }
+  return true;
+}
+
 }  // namespace
+
+bool DeliveryReport::failed_for_good() const {
+  for (const Recipient &r : recipients) {
+    if (g_ascii_strcasecmp(r.action.c_str(), "failed") == 0 && !r.status.empty() &&
+        r.status[0] == '5') {
+      return true;
+    }
+  }
+  return false;
+}
 
 void mime_init() {
   static const bool done = [] {
@@ -307,6 +411,105 @@ bool build_message(const MailMessage &m, std::string *bytes, std::string *error)
   return true;
 }
 
+// encoded_parameters - one Content-Type or Content-Disposition field whose
+// parameter values hold raw 8-bit bytes (as some clients write file names),
+// with those values rewritten the way RFC 2231 writes them: UTF-8 when the
+// bytes are UTF-8, else taken for windows-1251. Any other 8-bit byte is left
+// for the safety check to refuse.
+std::string encoded_parameters(const std::string &field) {
+  std::string unfolded;
+  for (char c : field) {
+    if (c != '\r' && c != '\n') unfolded += c;
+  }
+  const size_t colon = unfolded.find(':');
+  if (colon == std::string::npos) return field;
+  std::vector<std::string> pieces(1);
+  bool quoted = false;
+  for (size_t i = colon + 1; i < unfolded.size(); ++i) {
+    const char c = unfolded[i];
+    if (c == '"' && (i == 0 || unfolded[i - 1] != '\\')) quoted = !quoted;
+    if (c == ';' && !quoted) {
+      pieces.emplace_back();
+    } else {
+      pieces.back() += c;
+    }
+  }
+  auto eight_bit = [](const std::string &t) {
+    for (unsigned char c : t) {
+      if (c >= 0x80) return true;
+    }
+    return false;
+  };
+  std::string out = unfolded.substr(0, colon + 1) + pieces[0];
+  for (size_t i = 1; i < pieces.size(); ++i) {
+    std::string piece = pieces[i];
+    const size_t equals = piece.find('=');
+    if (equals != std::string::npos && eight_bit(piece.substr(equals + 1))) {
+      std::string name = piece.substr(0, equals), value = piece.substr(equals + 1);
+      name.erase(0, name.find_first_not_of(" \t"));
+      name.erase(name.find_last_not_of(" \t") + 1);
+      value.erase(0, value.find_first_not_of(" \t"));
+      value.erase(value.find_last_not_of(" \t") + 1);
+      if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+        std::string plain;
+        for (size_t k = 1; k + 1 < value.size(); ++k) {
+          if (value[k] == '\\' && k + 2 < value.size()) ++k;
+          plain += value[k];
+        }
+        value = plain;
+      }
+      const bool utf8 = g_utf8_validate(value.data(), static_cast<gssize>(value.size()), nullptr);
+      std::string encoded = std::string(utf8 ? "UTF-8" : "windows-1251") + "''";
+      for (unsigned char c : value) {
+        if (std::isalnum(c) != 0 || std::strchr("!#$&+-.^_`|~", c) != nullptr) {
+          encoded += static_cast<char>(c);
+        } else {
+          char hex[4];
+          std::snprintf(hex, sizeof hex, "%%%02X", c);
+          encoded += hex;
+        }
+      }
+      piece = " " + name + "*=" + encoded;
+    }
+    out += ";" + piece;
+  }
+  return out + "\r\n";
+}
+
+// with_encoded_parameters - the message with every Content- field's raw
+// 8-bit parameter values RFC 2231-encoded (see encoded_parameters)
+std::string with_encoded_parameters(const std::string &bytes) {
+  constexpr size_t kLongestField = 8192;
+  std::string out;
+  bool in_headers = true;
+  size_t at = 0;
+  while (at < bytes.size()) {
+    size_t end = bytes.find('\n', at);
+    if (end == std::string::npos) end = bytes.size();
+    const size_t length = end - at - (end > at && bytes[end - 1] == '\r' ? 1 : 0);
+    if (length == 0) {
+      in_headers = false;
+    } else if (bytes.compare(at, 2, "--") == 0) {
+      in_headers = true;
+    } else if (in_headers && length > 8 && strncasecmp(bytes.c_str() + at, "Content-", 8) == 0) {
+      size_t stop = end;
+      while (stop + 1 < bytes.size() && (bytes[stop + 1] == ' ' || bytes[stop + 1] == '\t')) {
+        const size_t next = bytes.find('\n', stop + 1);
+        stop = next == std::string::npos ? bytes.size() : next;
+      }
+      const std::string field = bytes.substr(at, std::min(stop + 1, bytes.size()) - at);
+      bool eight = false;
+      for (unsigned char c : field) eight = eight || c >= 0x80;
+      out += eight && field.size() <= kLongestField ? encoded_parameters(field) : field;
+      at = stop + 1;
+      continue;
+    }
+    out.append(bytes, at, std::min(end + 1, bytes.size()) - at);
+    at = end + 1;
+  }
+  return out;
+}
+
 // unsafe_mime_header - a Content- field of the message or of a part with
 // 8-bit bytes, or longer than any mail program writes: such parameters send
 // GMime into minutes of work re-encoding them, so the message is refused
@@ -341,13 +544,14 @@ bool unsafe_mime_header(const std::string &bytes) {
   return false;
 }
 
-bool parse_message(const std::string &bytes, MailMessage *out, std::string *error) {
+bool parse_message(const std::string &raw, MailMessage *out, std::string *error) {
   mime_init();
   *out = MailMessage{};
-  if (raw_subject_is_8bit(bytes)) {
+  if (raw_subject_is_8bit(raw)) {
     *error = "the subject has 8-bit characters without a charset";
     return false;
   }
+  const std::string bytes = with_encoded_parameters(raw);
   if (unsafe_mime_header(bytes)) {
     *error = "a Content- header holds 8-bit bytes or is too long";
     return false;
@@ -393,6 +597,10 @@ bool parse_message(const std::string &bytes, MailMessage *out, std::string *erro
   out->flags =
       static_cast<uint32_t>(std::strtoul(header(object, "X-Zozerez-Flags").c_str(), nullptr, 10));
   out->hash = header(object, "X-Zozerez-Hash");
+  if (read_report(message.get(), &out->report)) {
+    out->is_report = true;
+    return true;
+  }
   if (!collect_parts(message.get(), out, error)) return false;
   if (out->attachments.empty()) {
     *error = "the message has no attachment to store";

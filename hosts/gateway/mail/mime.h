@@ -26,6 +26,20 @@ struct Attachment {
   std::string data;
 };
 
+// DeliveryReport - what a delivery status notification (multipart/report)
+// says of a message this gateway sent: the message by its hash and subject,
+// and each recipient's action ("failed", "delayed", ...) and status ("5.1.1")
+struct DeliveryReport {
+  struct Recipient {
+    std::string address, action, status, diagnostic;
+  };
+  std::string hash;     // empty when the report returns no X-Zozerez-Hash
+  std::string subject;  // code page 1251
+  std::vector<Recipient> recipients;
+  // failed_for_good - a recipient the message will never reach
+  bool failed_for_good() const;
+};
+
 // MailMessage - a message as the gateway handles it, texts in code page 1251.
 struct MailMessage {
   Address from;
@@ -35,6 +49,8 @@ struct MailMessage {
   uint32_t flags = 0;
   std::string hash;  // the sender's hash of the message
   std::vector<Attachment> attachments;
+  bool is_report = false;  // a delivery status notification: `report`, no attachments
+  DeliveryReport report;
 };
 
 void mime_init();

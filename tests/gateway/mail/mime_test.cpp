@@ -148,6 +148,14 @@ TEST(Mime, MailAsClientsWriteIt) {
         {"\xD2\xE5\xF1\xF2.doc", "2"},
         {"\xD2\xE5\xF1\xF2.xml", "3"},
         {"?.txt", "4"}}},
+      {"raw 8-bit names: UTF-8, and windows-1251 as old clients write them",
+       mail(mixed, part("Content-Disposition: attachment; filename=\"\xD0\x9E\xD1\x82\xD1\x87"
+                        "\xD1\x91\xD1\x82 1.txt\"",
+                        "1") +
+                       part("Content-Type: text/plain; name=\xD2\xE5\xF1\xF2.doc", "2") +
+                       "--B--\r\n"),
+       "",
+       {{"\xCE\xF2\xF7\xB8\xF2 1.txt", "1"}, {"\xD2\xE5\xF1\xF2.doc", "2"}}},
       {"names a file system cannot hold, and names with a path",
        mail(mixed,
             part("Content-Disposition: attachment; filename=\"Report: Q3?.pdf\"", "1") +
@@ -166,6 +174,38 @@ TEST(Mime, MailAsClientsWriteIt) {
     for (const Attachment &a : m.attachments) got.emplace_back(a.name, a.data);
     EXPECT_EQ(got, row.attachments) << row.shape;
   }
+}
+
+TEST(Mime, DeliveryReportsNameTheMessageAndEachRecipient) {
+  const std::string report = mail(
+      "multipart/report; report-type=delivery-status; boundary=R",
+      part("Content-Type: text/plain", "I could not deliver your message.", "R") +
+          part(
+              "Content-Type: message/delivery-status",
+              "Reporting-MTA: dns; relay.test\r\n\r\nFinal-Recipient: rfc822; bank@demo.example\r\n"
+              "Action: failed\r\nStatus: 5.0.0\r\nDiagnostic-Code: X-Postfix; mailbox\r\n "
+              "gone\r\n\r\n"
+              "Final-Recipient: rfc822;desk@demo.example\r\nAction: delayed\r\nStatus: 4.4.1\r\n",
+              "R") +
+          part("Content-Type: text/rfc822-headers",
+               "From: gw@a.test\r\nSubject: =?UTF-8?B?0J7RgtGH0ZHRgg==?=\r\nX-Zozerez-Hash: ABC123",
+               "R") +
+          "--R--\r\n");
+  MailMessage m;
+  std::string error;
+  ASSERT_TRUE(parse_message(report, &m, &error)) << error;
+  ASSERT_TRUE(m.is_report);
+  EXPECT_TRUE(m.attachments.empty());
+  EXPECT_EQ(m.report.hash, "ABC123");
+  EXPECT_EQ(m.report.subject, "\xCE\xF2\xF7\xB8\xF2");
+  ASSERT_EQ(m.report.recipients.size(), 2u);
+  EXPECT_EQ(m.report.recipients[0].address, "bank@demo.example");
+  EXPECT_EQ(m.report.recipients[0].diagnostic, "X-Postfix; mailbox gone");
+  EXPECT_EQ(m.report.recipients[1].address, "desk@demo.example");
+  EXPECT_EQ(m.report.recipients[1].status, "4.4.1");
+  EXPECT_TRUE(m.report.failed_for_good());
+  m.report.recipients.erase(m.report.recipients.begin());
+  EXPECT_FALSE(m.report.failed_for_good());  // only delayed: it may still arrive
 }
 
 }  // namespace
