@@ -5,8 +5,11 @@
 # down its messages wait. Postfix delivers into gateway B's Maildir, B stores
 # the files by its input rules and answers with receipts that travel back the
 # same way and close A's guaranteed delivery. A recipient Postfix refuses
-# fails for good, with the administrator told. Last, A hands a message to
-# Postfix's sendmail instead.
+# fails for good, with the administrator told; a bounce comes back as a
+# delivery report. A also hands a message to Postfix's sendmail. Last, one
+# request per fault: a recipient of three refused, the sender refused, a
+# recipient deferred, STARTTLS required but not offered, no SMTP address,
+# Postfix down.
 set -u
 gateway="$1"
 template="$2"
@@ -59,13 +62,15 @@ virtual_mailbox_maps = regexp:$pf/mailboxes
 virtual_uid_maps = static:$(id -u postfix)
 virtual_gid_maps = static:$(id -g postfix)
 smtpd_recipient_restrictions = check_recipient_access regexp:$pf/refused, permit_mynetworks, reject_unauth_destination
+smtpd_sender_restrictions = check_sender_access regexp:$pf/senders
 transport_maps = regexp:$pf/transport
 smtpd_reject_unlisted_recipient = no
 EOF
 # Taken at SMTP time, then bounced: the sender gets a delivery status report.
 printf '/^gone@demo\\.example$/ error:5.1.1 mailbox gone\n' >"$pf/transport"
 printf '/@a\\.test$/ a/\n/@demo\\.example$/ b/\n' >"$pf/mailboxes"
-printf '/^refused@demo\\.example$/ REJECT no such desk here\n' >"$pf/refused"
+printf '/^refused@demo\\.example$/ REJECT no such desk here\n/^later@demo\\.example$/ DEFER try later\n' >"$pf/refused"
+printf '/^nobody@a\\.test$/ REJECT unknown sender\n' >"$pf/senders"
 "$postfix" -c "$pf" check >"$root/check.log" 2>&1 || fail "postfix check: $(cat "$root/check.log")"
 
 # A sends from gw-a@a.test; B is desk@demo.example. Both talk SMTP to Postfix.
@@ -179,4 +184,35 @@ for _ in $(seq 1 50); do
 done
 [ "$(cat "$root/b/in/all/piped.txt" 2>/dev/null)" = "by sendmail" ] ||
   fail "B did not receive the piped message: $(tail -n 5 "$pf/maillog")"
+# Faults, one request each, sent over SMTP: the log line, and whether the
+# request waits in its rule directory (put back) or among the bad files.
+sed -i -e 's|"Transport"="sendmail"|"Transport"="smtp"|' "$root/a/gw.reg"
+fault() {  # fault NAME DESCRIPTOR WHERE PATTERN [SETTING]
+  local name=$1 descriptor=$2 where=$3 pattern=$4 setting=${5:-}
+  cp "$root/a/gw.reg" "$root/a/gw.reg.kept"
+  [ -n "$setting" ] && sed -i "s|\"SmtpTimeout\"=dword:0000000a|&\n$setting|" "$root/a/gw.reg"
+  mkdir "$root/a/out/requests/$name"
+  echo "$name" >"$root/a/out/requests/$name/$name.txt"
+  printf "Subject:$name\r\n$descriptor" >"$root/a/out/requests/$name/olminfo.txt"
+  : >"$root/a.log"
+  run a
+  mv "$root/a/gw.reg.kept" "$root/a/gw.reg"
+  grep -q -- "$pattern" "$root/a.log" || fail "$name: no \"$pattern\": $(cat "$root/a.log")"
+  case $where in
+    waits) [ -f "$root/a/out/requests/$name/olminfo.txt" ] || fail "$name did not wait: $(cat "$root/a.log")"
+      rm -rf "${root:?}/a/out/requests/$name" ;;
+    failed) [ -f "$root/a/out-errors/$name/$name.txt" ] || fail "$name is not among the bad files" ;;
+    sent) [ ! -e "$root/a/out/requests/$name" ] || fail "$name was not sent: $(cat "$root/a.log")" ;;
+  esac
+}
+fault mixed 'Email:SMTP:desk@demo.example\r\nEmail:SMTP:refused@demo.example\r\nEmail:SMTP:office@demo.example\r\n' \
+  sent '"mixed": recipient refused: refused@demo.example: 554'
+fault sender 'From:SMTP:nobody@a.test\r\nEmail:SMTP:desk@demo.example\r\n' \
+  failed '"sender": recipient refused: desk@demo.example: 554 5.7.1 <nobody@a.test>: Sender address rejected'
+fault later 'Email:SMTP:later@demo.example\r\n' waits '"later": recipient refused: later@demo.example: 450'
+fault tls 'Email:SMTP:desk@demo.example\r\n' waits 'cannot send "tls" .*; kept for a later round' \
+  '"SmtpTls"="starttls"'
+fault nobody 'Email:EX:/o=Bank/cn=Desk\r\n' failed '"nobody": recipient refused: EX:/o=Bank/cn=Desk: not an SMTP address'
+"$postfix" -c "$pf" stop >/dev/null 2>&1
+fault down 'Email:SMTP:desk@demo.example\r\n' waits 'cannot send "down" .*Couldn.t connect'
 echo "mail through Postfix checked (queue id $id)"
