@@ -8,7 +8,8 @@
 # fails for good, with the administrator told; a bounce comes back as a
 # delivery report. A also hands a message to Postfix's sendmail. Last, one
 # request per fault: a recipient of three refused, the sender refused, a
-# recipient deferred, STARTTLS required but not offered, no SMTP address,
+# recipient deferred, STARTTLS required but not offered, a certificate not
+# trusted (then trusted through SmtpCAFile), no SMTP address,
 # Postfix down.
 set -u
 gateway="$1"
@@ -213,6 +214,18 @@ fault later 'Email:SMTP:later@demo.example\r\n' waits '"later": recipient refuse
 fault tls 'Email:SMTP:desk@demo.example\r\n' waits 'cannot send "tls" .*; kept for a later round' \
   '"SmtpTls"="starttls"'
 fault nobody 'Email:EX:/o=Bank/cn=Desk\r\n' failed '"nobody": recipient refused: EX:/o=Bank/cn=Desk: not an SMTP address'
+# Postfix offers STARTTLS with a certificate of its own: not trusted, the
+# message waits; trusted through SmtpCAFile, it goes.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$pf/key.pem" -out "$pf/cert.pem" -days 2 \
+  -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 >/dev/null 2>&1 || fail "no test certificate"
+printf 'smtpd_tls_cert_file = %s\nsmtpd_tls_key_file = %s\nsmtpd_tls_security_level = may\n' \
+  "$pf/cert.pem" "$pf/key.pem" >>"$pf/main.cf"
+"$postfix" -c "$pf" reload >/dev/null 2>&1 || fail "postfix reload"
+sleep 1
+fault untrusted 'Email:SMTP:desk@demo.example\r\n' waits 'cannot send "untrusted" .*certificate' \
+  '"SmtpTls"="starttls"'
+fault trusted 'Email:SMTP:desk@demo.example\r\n' sent 'sent "trusted" .* queued as' \
+  "\"SmtpTls\"=\"starttls\"\\n\"SmtpCAFile\"=\"$pf/cert.pem\""
 "$postfix" -c "$pf" stop >/dev/null 2>&1
 fault down 'Email:SMTP:desk@demo.example\r\n' waits 'cannot send "down" .*Couldn.t connect'
 echo "mail through Postfix checked (queue id $id)"
