@@ -9,8 +9,8 @@
 # delivery report. A also hands a message to Postfix's sendmail. Last, one
 # request per fault: a recipient of three refused, the sender refused, a
 # recipient deferred, STARTTLS required but not offered, a certificate not
-# trusted (then trusted through SmtpCAFile), no SMTP address,
-# Postfix down.
+# trusted (then trusted through SmtpCAFile), no SMTP address, a server that
+# stalls past the timeout, Postfix down.
 set -u
 gateway="$1"
 template="$2"
@@ -226,6 +226,12 @@ fault untrusted 'Email:SMTP:desk@demo.example\r\n' waits 'cannot send "untrusted
   '"SmtpTls"="starttls"'
 fault trusted 'Email:SMTP:desk@demo.example\r\n' sent 'sent "trusted" .* queued as' \
   "\"SmtpTls\"=\"starttls\"\\n\"SmtpCAFile\"=\"$pf/cert.pem\""
+# A server that stalls past SmtpTimeout: the message waits.
+printf 'smtpd_client_restrictions = sleep 4\n' >>"$pf/main.cf"
+"$postfix" -c "$pf" reload >/dev/null 2>&1 || fail "postfix reload"
+sleep 1
+sed -i 's|"SmtpTimeout"=dword:0000000a|"SmtpTimeout"=dword:00000001|' "$root/a/gw.reg"
+fault stall 'Email:SMTP:desk@demo.example\r\n' waits 'cannot send "stall" .*[Tt]imeout'
 "$postfix" -c "$pf" stop >/dev/null 2>&1
 fault down 'Email:SMTP:desk@demo.example\r\n' waits 'cannot send "down" .*Couldn.t connect'
 echo "mail through Postfix checked (queue id $id)"
