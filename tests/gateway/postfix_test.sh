@@ -6,7 +6,8 @@
 # the files by its input rules and answers with receipts that travel back the
 # same way and close A's guaranteed delivery. A recipient Postfix refuses
 # fails for good, with the administrator told; a bounce comes back as a
-# delivery report. A also hands a message to Postfix's sendmail. Last, one
+# delivery report; a gateway killed after Postfix took a message sends it
+# again. A also hands a message to Postfix's sendmail. Last, one
 # request per fault: a recipient of three refused, the sender refused, a
 # recipient deferred, STARTTLS required but not offered, a certificate not
 # trusted (then trusted through SmtpCAFile), no SMTP address, a server that
@@ -14,6 +15,7 @@
 set -u
 gateway="$1"
 template="$2"
+crashtest="${3:-}"  # the same program with crash points, for the kill mid-send
 postfix=/usr/sbin/postfix
 [ -x "$postfix" ] || { echo "SKIP: Postfix is not installed (postfix)"; exit 0; }
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: a private Postfix can only be started by root"; exit 0; }
@@ -148,6 +150,29 @@ for _ in 1 2 3; do
 done
 ! grep -q . "$root/a/state/olmhash.dat" 2>/dev/null ||
   fail "the guaranteed delivery is still open: $(cat "$root/a.log")"
+
+# Killed after Postfix took a message and before the module completed it: a
+# restart cannot tell it went, so it goes again (at least once) and nothing
+# is lost or left claimed.
+if [ -n "$crashtest" ]; then
+  echo "killed mid-send" >"$root/a/out/plain/killed.txt"
+  (ZOZEREZ_CRASH_AT=delivered "$crashtest" run --once --config "$root/a/gw.reg" >"$root/kill.log") 2>/dev/null
+  [ $? -eq 137 ] || fail "the kill point was not reached: $(cat "$root/kill.log")"
+  : >"$root/a.log"
+  run a
+  grep -q 'completed a message a stopped gateway had in hand .* as not sent; offered again' \
+    "$root/a.log" || fail "the killed send was not recovered: $(cat "$root/a.log")"
+  run a
+  [ -z "$(find "$root/a/out" -type f)" ] || fail "left after the restart: $(find "$root/a/out" -type f)"
+  for _ in $(seq 1 50); do
+    run b
+    [ "$(grep -rlx 'killed mid-send' "$root/b/in/all" | wc -l)" -ge 2 ] && break
+    "$postfix" -c "$pf" flush >/dev/null 2>&1
+    sleep 0.2
+  done
+  [ "$(grep -rlx 'killed mid-send' "$root/b/in/all" | wc -l)" -eq 2 ] ||
+    fail "the message killed mid-send did not arrive twice (at least once): $(cat "$root/b.log")"
+fi
 
 # A guaranteed delivery Postfix takes and then bounces: the report comes
 # back to A, which names the message and tells the administrator.
