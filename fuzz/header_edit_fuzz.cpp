@@ -18,6 +18,18 @@ void fault(bool broken) {
   if (broken) std::abort();
 }
 
+// all_lines_readable - no line of 2,047 bytes or more before its LF
+bool all_lines_readable(const uint8_t *data, uint32_t length) {
+  uint32_t start = 0;
+  for (uint32_t i = 0; i <= length; ++i) {
+    if (i == length || data[i] == '\n') {
+      if (i - start >= 2047) return false;
+      start = i + 1;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -28,8 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (length != 0) std::memcpy(record, data + 1, length);
 
   if (zz::del_first_string_upto_mask(mode, &record, &length, "Email", "Body") == 0 &&
-      mode == zz::kKeepFirst) {
-    // Keeping the first line of a name is done once: a second pass changes nothing.
+      mode == zz::kKeepFirst && all_lines_readable(record, length)) {
+    // Keeping the first line of a name is done once: a second pass changes
+    // nothing. (Not when a line written back with its CR LF grew past what a
+    // reader takes: a 2,046-byte last line without LF is readable, the same
+    // line ended by CR LF is not, and the second pass stops before it.)
     const std::string once(reinterpret_cast<const char *>(record), length);
     fault(zz::del_first_string_upto_mask(mode, &record, &length, "Email", "Body") != 0 ||
           once != std::string(reinterpret_cast<const char *>(record), length));

@@ -411,6 +411,13 @@ bool build_message(const MailMessage &m, std::string *bytes, std::string *error)
   return true;
 }
 
+bool has_8bit(std::string_view text) {
+  for (unsigned char c : text) {
+    if (c >= 0x80) return true;
+  }
+  return false;
+}
+
 // encoded_parameters - one Content-Type or Content-Disposition field whose
 // parameter values hold raw 8-bit bytes (as some clients write file names),
 // with those values rewritten the way RFC 2231 writes them: UTF-8 when the
@@ -434,17 +441,11 @@ std::string encoded_parameters(const std::string &field) {
       pieces.back() += c;
     }
   }
-  auto eight_bit = [](const std::string &t) {
-    for (unsigned char c : t) {
-      if (c >= 0x80) return true;
-    }
-    return false;
-  };
   std::string out = unfolded.substr(0, colon + 1) + pieces[0];
   for (size_t i = 1; i < pieces.size(); ++i) {
     std::string piece = pieces[i];
     const size_t equals = piece.find('=');
-    if (equals != std::string::npos && eight_bit(piece.substr(equals + 1))) {
+    if (equals != std::string::npos && has_8bit(std::string_view(piece).substr(equals + 1))) {
       std::string name = piece.substr(0, equals), value = piece.substr(equals + 1);
       name.erase(0, name.find_first_not_of(" \t"));
       name.erase(name.find_last_not_of(" \t") + 1);
@@ -476,11 +477,13 @@ std::string encoded_parameters(const std::string &field) {
   return out + "\r\n";
 }
 
-// with_encoded_parameters - the message with every Content- field's raw
-// 8-bit parameter values RFC 2231-encoded (see encoded_parameters)
-std::string with_encoded_parameters(const std::string &bytes) {
-  constexpr size_t kLongestField = 8192;
-  std::string out;
+constexpr size_t kLongestField = 8192;
+
+// content_fields - calls `field` with the offset and length of every Content-
+// field (with its folded continuation lines and its line end) in the header
+// blocks: the message's own, and those after a "--" line
+template <class Field>
+void content_fields(const std::string &bytes, Field field) {
   bool in_headers = true;
   size_t at = 0;
   while (at < bytes.size()) {
@@ -492,56 +495,42 @@ std::string with_encoded_parameters(const std::string &bytes) {
     } else if (bytes.compare(at, 2, "--") == 0) {
       in_headers = true;
     } else if (in_headers && length > 8 && strncasecmp(bytes.c_str() + at, "Content-", 8) == 0) {
-      size_t stop = end;
-      while (stop + 1 < bytes.size() && (bytes[stop + 1] == ' ' || bytes[stop + 1] == '\t')) {
-        const size_t next = bytes.find('\n', stop + 1);
-        stop = next == std::string::npos ? bytes.size() : next;
+      while (end + 1 < bytes.size() && (bytes[end + 1] == ' ' || bytes[end + 1] == '\t')) {
+        const size_t next = bytes.find('\n', end + 1);
+        end = next == std::string::npos ? bytes.size() : next;
       }
-      const std::string field = bytes.substr(at, std::min(stop + 1, bytes.size()) - at);
-      bool eight = false;
-      for (unsigned char c : field) eight = eight || c >= 0x80;
-      out += eight && field.size() <= kLongestField ? encoded_parameters(field) : field;
-      at = stop + 1;
-      continue;
+      field(at, std::min(end + 1, bytes.size()) - at);
     }
-    out.append(bytes, at, std::min(end + 1, bytes.size()) - at);
     at = end + 1;
   }
-  return out;
+}
+
+// with_encoded_parameters - the message with every Content- field's raw
+// 8-bit parameter values RFC 2231-encoded (see encoded_parameters)
+std::string with_encoded_parameters(const std::string &bytes) {
+  std::string out;
+  size_t copied = 0;
+  content_fields(bytes, [&](size_t at, size_t length) {
+    const std::string_view field(bytes.data() + at, length);
+    if (!has_8bit(field) || length > kLongestField) return;
+    out.append(bytes, copied, at - copied);
+    out += encoded_parameters(std::string(field));
+    copied = at + length;
+  });
+  return copied == 0 ? bytes : out + bytes.substr(copied);
 }
 
 // unsafe_mime_header - a Content- field of the message or of a part with
 // 8-bit bytes, or longer than any mail program writes: such parameters send
 // GMime into minutes of work re-encoding them, so the message is refused
-// first. Header blocks are the message's own and those after a "--" line.
+// first.
 bool unsafe_mime_header(const std::string &bytes) {
-  constexpr size_t kLongestField = 8192;
-  bool in_headers = true;
-  size_t at = 0;
-  while (at < bytes.size()) {
-    size_t end = bytes.find('\n', at);
-    if (end == std::string::npos) end = bytes.size();
-    const size_t length = end - at - (end > at && bytes[end - 1] == '\r' ? 1 : 0);
-    if (length == 0) {
-      in_headers = false;
-    } else if (bytes.compare(at, 2, "--") == 0) {
-      in_headers = true;
-    } else if (in_headers && length > 8 && strncasecmp(bytes.c_str() + at, "Content-", 8) == 0) {
-      // The field with its folded continuation lines.
-      size_t stop = end;
-      while (stop + 1 < bytes.size() && (bytes[stop + 1] == ' ' || bytes[stop + 1] == '\t')) {
-        const size_t next = bytes.find('\n', stop + 1);
-        stop = next == std::string::npos ? bytes.size() : next;
-      }
-      if (stop - at > kLongestField) return true;
-      for (size_t i = at; i < stop; ++i) {
-        if (static_cast<unsigned char>(bytes[i]) >= 0x80) return true;
-      }
-      end = stop;
-    }
-    at = end + 1;
-  }
-  return false;
+  bool unsafe = false;
+  content_fields(bytes, [&](size_t at, size_t length) {
+    unsafe =
+        unsafe || length > kLongestField || has_8bit(std::string_view(bytes.data() + at, length));
+  });
+  return unsafe;
 }
 
 bool parse_message(const std::string &raw, MailMessage *out, std::string *error) {
