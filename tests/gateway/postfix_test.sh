@@ -10,8 +10,9 @@
 # again. A also hands a message to Postfix's sendmail. Last, one
 # request per fault: a recipient of three refused, the sender refused, a
 # recipient deferred, STARTTLS required but not offered, a certificate not
-# trusted (then trusted through SmtpCAFile), no SMTP address, a server that
-# stalls past the timeout, Postfix down.
+# trusted (then trusted through SmtpCAFile), no SMTP address, 4xx and 5xx
+# after the data, 421 mid-session, a server that stalls past the timeout,
+# Postfix down.
 set -u
 gateway="$1"
 template="$2"
@@ -120,7 +121,7 @@ id=$(grep -o 'queued as [0-9A-Za-z]*' "$root/a.log" | head -n 1 | cut -d' ' -f3)
 grep -q "$id" "$pf/maillog" || fail "queue id $id is not in Postfix's log"
 grep -q '"Nobody home": recipient refused: refused@demo.example: 55[0-9] .*no such desk here' "$root/a.log" ||
   fail "the refused recipient was not named: $(cat "$root/a.log")"
-grep -q '"Nobody home" refused by SMTP .*: every recipient was refused; failed for good' "$root/a.log" ||
+grep -q '"Nobody home" refused by SMTP .*: every recipient was refused (the last: 554 .*); failed for good' "$root/a.log" ||
   fail "the refused message did not fail for good: $(cat "$root/a.log")"
 [ -f "$root/a/out-errors/r1/memo.txt" ] || fail "the refused message is not among the bad files"
 grep -q 'sent ".*" \[\] from SMTP:gw-a@a.test to SMTP:admin@a.test queued as' "$root/a.log" ||
@@ -251,6 +252,19 @@ fault untrusted 'Email:SMTP:desk@demo.example\r\n' waits 'cannot send "untrusted
   '"SmtpTls"="starttls"'
 fault trusted 'Email:SMTP:desk@demo.example\r\n' sent 'sent "trusted" .* queued as' \
   "\"SmtpTls\"=\"starttls\"\\n\"SmtpCAFile\"=\"$pf/cert.pem\""
+# Answers after the data (4xx: waits; 5xx: failed for good) and a server
+# that ends the session with 421 after one error too many (waits).
+printf '/^late@a\\.test$/ DEFER not now\n/^bad@a\\.test$/ REJECT not this\n' >"$pf/after-data"
+printf 'smtpd_end_of_data_restrictions = check_sender_access regexp:%s\nsmtpd_hard_error_limit = 1\n' \
+  "$pf/after-data" >>"$pf/main.cf"
+"$postfix" -c "$pf" reload >/dev/null 2>&1 || fail "postfix reload"
+sleep 1
+fault data4 'From:SMTP:late@a.test\r\nEmail:SMTP:desk@demo.example\r\n' waits 'cannot send "data4" .*450'
+fault data5 'From:SMTP:bad@a.test\r\nEmail:SMTP:desk@demo.example\r\n' failed '"data5" refused by SMTP .*554'
+fault closed 'Email:SMTP:refused@demo.example\r\nEmail:SMTP:desk@demo.example\r\n' waits \
+  'cannot send "closed" .*421'
+sed -i '/^smtpd_end_of_data_restrictions\|^smtpd_hard_error_limit/d' "$pf/main.cf"
+
 # A server that stalls past SmtpTimeout: the message waits.
 printf 'smtpd_client_restrictions = sleep 4\n' >>"$pf/main.cf"
 "$postfix" -c "$pf" reload >/dev/null 2>&1 || fail "postfix reload"

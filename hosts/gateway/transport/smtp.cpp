@@ -176,7 +176,7 @@ class SmtpOutgoing : public Outgoing {
       bool later = false;
       for (const auto &[address, answer] : talk.recipients) later |= code_of(answer) / 100 == 4;
       h.status = later ? Handover::kPutBack : Handover::kFailed;
-      h.why = "every recipient was refused";
+      h.why = "every recipient was refused (the last: " + talk.recipients.back().second + ")";
     }
     return h;
   }
