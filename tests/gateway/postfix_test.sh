@@ -7,14 +7,15 @@
 # same way and close A's guaranteed delivery. A recipient Postfix refuses
 # fails for good, with the administrator told; a bounce comes back as a
 # delivery report; a gateway killed after Postfix took a message sends it
-# again. A also hands a message to Postfix's sendmail. Last, one
+# again; a message for a pipe service reaches B through `deliver`. A also
+# hands a message to Postfix's sendmail. Last, one
 # request per fault: a recipient of three refused, the sender refused, a
 # recipient deferred, STARTTLS required but not offered, a certificate not
 # trusted (then trusted through SmtpCAFile), no SMTP address, 4xx and 5xx
 # after the data, 421 mid-session, a server that stalls past the timeout,
 # Postfix down.
 set -u
-gateway="$1"
+gateway=$(readlink -f "$1")  # Postfix's pipe runs it from elsewhere
 template="$2"
 crashtest="${3:-}"  # the same program with crash points, for the kill mid-send
 postfix=/usr/sbin/postfix
@@ -71,7 +72,11 @@ transport_maps = regexp:$pf/transport
 smtpd_reject_unlisted_recipient = no
 EOF
 # Taken at SMTP time, then bounced: the sender gets a delivery status report.
-printf '/^gone@demo\\.example$/ error:5.1.1 mailbox gone\n' >"$pf/transport"
+# Mail for piped@ goes to the pipe service, which runs `deliver`.
+printf '/^gone@demo\\.example$/ error:5.1.1 mailbox gone\n/^piped@demo\\.example$/ zozerez:\n' \
+  >"$pf/transport"
+printf 'zozerez unix - n n - - pipe\n  flags=R user=nobody argv=%s deliver --config %s\n' \
+  "$gateway" "$root/b/pipe.reg" >>"$pf/master.cf"
 printf '/@a\\.test$/ a/\n/@demo\\.example$/ b/\n' >"$pf/mailboxes"
 printf '/^refused@demo\\.example$/ REJECT no such desk here\n/^later@demo\\.example$/ DEFER try later\n' >"$pf/refused"
 printf '/^nobody@a\\.test$/ REJECT unknown sender\n' >"$pf/senders"
@@ -190,6 +195,24 @@ grep -q "delivery report on $hash \"Statement second\": failed for gone@demo.exa
   fail "the bounce was not read: $(cat "$root/a.log")"
 grep -q "the guaranteed delivery $hash .* can never arrive; the administrator admin@a.test was told" \
   "$root/a.log" || fail "the administrator was not told of the bounce: $(cat "$root/a.log")"
+
+# Postfix pipes mail for piped@ to `zozerez-gateway deliver` (as nobody),
+# which puts it into an inbox of its own; B stores it from there.
+if runuser -u nobody -- "$gateway" --version >/dev/null 2>&1; then
+  mkdir -p "$root"/b-pipe/{tmp,new,cur}
+  chown -R nobody "$root/b-pipe"
+  sed "s|\"Inbox\"=\"$root/mail/b\"|\"Inbox\"=\"$root/b-pipe\"|" "$root/b/gw.reg" >"$root/b/pipe.reg"
+  mkdir "$root/a/out/requests/pipe"
+  echo "through the pipe" >"$root/a/out/requests/pipe/piped.csv"
+  printf 'Subject:Piped\r\nEmail:SMTP:piped@demo.example\r\n' >"$root/a/out/requests/pipe/olminfo.txt"
+  run a
+  wait_for "$root/b-pipe"
+  "$gateway" run --once --config "$root/b/pipe.reg" >>"$root/b.log" 2>&1
+  [ "$(cat "$root/b/in/all/piped.csv" 2>/dev/null)" = "through the pipe" ] ||
+    fail "the piped message was not stored: $(tail -n 5 "$pf/maillog")"
+else
+  echo "not checked here: Postfix's pipe runs deliver as nobody, who cannot run $gateway"
+fi
 
 # The same through Postfix's sendmail.
 cat >"$root/sendmail" <<EOF
