@@ -56,9 +56,13 @@ for name in '../x' 'a:b?'; do
 done
 printf 'From: a@b\r\nSubject: t\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n--B\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment; filename="cut.bin"\r\n\r\nxx' \
   >"$inbox/5.truncated"
+sed -i 's|"PollSeconds"=dword:00000001|&\n"MaxMessageBytes"=dword:00001000|' "$root/gw.reg"
+head -c 5000 /dev/zero | tr '\0' x >"$inbox/6.large"
 log=$(run) || fail "run failed on bad input: $log"
-[ "$(ls "$root/maildir/failed" | wc -l)" -eq 4 ] || fail "four messages moved aside: $log"
-for reason in "not a MIME message" "without a charset" "no attachment" "truncated"; do
+sed -i '/"MaxMessageBytes"/d' "$root/gw.reg"
+[ "$(ls "$root/maildir/failed" | wc -l)" -eq 5 ] || fail "five messages moved aside: $log"
+for reason in "not a MIME message" "without a charset" "no attachment" "truncated" \
+  'larger than 4096 bytes ("MaxMessageBytes")'; do
   grep -q "$reason" <<<"$log" || fail "no log line with \"$reason\": $log"
 done
 # A name with a path keeps its last part; one a file system cannot hold is

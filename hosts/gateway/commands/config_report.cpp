@@ -216,6 +216,8 @@ void host_settings(Report &r, const std::string &host_key) {
            "put-backs before a database message is failed, for db requeue (10; 0 no limit)");
   r.text(key, "DatabaseHostName", Kind::kString, Need::kOptional, nullptr,
          "the name this gateway claims database messages under (the machine's)");
+  r.number(key, "MaxMessageBytes", Need::kOptional, nullptr,
+           "a received message larger than this is moved aside (268435456)");
   r.text(key, "Transport", Kind::kString, Need::kOptional, nullptr,
          "how mail leaves: maildir (the Outbox), smtp or sendmail (maildir)");
   r.text(key, "SmtpServer", Kind::kString, Need::kOptional, nullptr,

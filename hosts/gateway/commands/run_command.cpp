@@ -54,6 +54,7 @@ constexpr const char kDigestEn[] = "Message digest:";
 struct Settings {
   std::string outbox, inbox;
   uint32_t poll_seconds = 10;
+  size_t most_bytes = 256u << 20;  // a received message larger than this is moved aside
   bool send_receipts = false;
   Address own{"SMTP", "zozerez@localhost"};
   std::string own_key, own_certificate;  // empty: the gateway neither signs nor decrypts
@@ -99,6 +100,10 @@ bool read_settings(Settings *s) {
   uint32_t poll = 0;
   if (OLM_ConfGetDWORD(gw.c_str(), "PollSeconds", &poll, 0) == 0 && poll != 0) {
     s->poll_seconds = poll;
+  }
+  uint32_t most = 0;
+  if (OLM_ConfGetDWORD(gw.c_str(), "MaxMessageBytes", &most, 0) == 0 && most != 0) {
+    s->most_bytes = most;
   }
   s->send_receipts = OLM_ConfGetString(gw.c_str(), "SendReceipts", text, sizeof text, 0) == 0 &&
                      std::strcmp(text, "+") == 0;
@@ -563,8 +568,12 @@ class Gateway {
   void receive(const std::string &name) {
     std::string bytes, error;
     MailMessage m;
-    if (!inbox_.read(name, &bytes)) {
-      log("cannot read " + name + "; moved aside");
+    const Maildir::Read read = inbox_.read(name, &bytes, s_.most_bytes);
+    if (read != Maildir::Read::kDone) {
+      log("moved aside " + name + ": " +
+          (read == Maildir::Read::kTooLarge ? "it is larger than " + std::to_string(s_.most_bytes) +
+                                                  " bytes (\"MaxMessageBytes\")"
+                                            : std::string("it cannot be read")));
       inbox_.finish(name, false);
       return;
     }

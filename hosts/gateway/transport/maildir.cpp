@@ -92,15 +92,22 @@ std::vector<std::string> Maildir::waiting() const {
   return names;
 }
 
-bool Maildir::read(const std::string &name, std::string *bytes) const {
+Maildir::Read Maildir::read(const std::string &name, std::string *bytes, size_t most) const {
   int fd = ::open((root_ + "/new/" + name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return false;
+  if (fd < 0) return Read::kFailed;
   bytes->clear();
   char buffer[65536];
   ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) bytes->append(buffer, static_cast<size_t>(n));
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) {
+    bytes->append(buffer, static_cast<size_t>(n));
+    if (bytes->size() > most) break;  // never held whole in memory
+  }
   ::close(fd);
-  return n == 0;
+  if (bytes->size() > most) {
+    bytes->clear();
+    return Read::kTooLarge;
+  }
+  return n == 0 ? Read::kDone : Read::kFailed;
 }
 
 bool Maildir::finish(const std::string &name, bool stored) const {

@@ -20,7 +20,9 @@ class Maildir {
                std::string *error) const;
   // waiting - names in new/, oldest first
   std::vector<std::string> waiting() const;
-  bool read(const std::string &name, std::string *bytes) const;
+  // read - a message of new/, when it is no larger than `most` bytes
+  enum class Read { kDone, kFailed, kTooLarge };
+  Read read(const std::string &name, std::string *bytes, size_t most) const;
   // finish - moves a message from new/ to cur/ (stored) or failed/
   bool finish(const std::string &name, bool stored) const;
   // holds - whether new/ or cur/ has a message whose name carries `tag`
