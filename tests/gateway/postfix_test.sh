@@ -12,7 +12,8 @@
 # request per fault: a recipient of three refused, the sender refused, a
 # recipient deferred, STARTTLS required but not offered, a certificate not
 # trusted (then trusted through SmtpCAFile), no SMTP address, 4xx and 5xx
-# after the data, 421 mid-session, a server that stalls past the timeout,
+# after the data, 421 mid-session, a server that stalls past the timeout
+# (before the data and after it),
 # Postfix down.
 set -u
 gateway=$(readlink -f "$1")  # Postfix's pipe runs it from elsewhere
@@ -294,6 +295,12 @@ printf 'smtpd_client_restrictions = sleep 4\n' >>"$pf/main.cf"
 sleep 1
 sed -i 's|"SmtpTimeout"=dword:0000000a|"SmtpTimeout"=dword:00000001|' "$root/a/gw.reg"
 fault stall 'Email:SMTP:desk@demo.example\r\n' waits 'cannot send "stall" .*[Tt]imeout'
+# The same after the data: the gateway gives up on the final answer and the
+# connection is gone: the message waits to go again.
+sed -i 's|^smtpd_client_restrictions = sleep 4$|smtpd_end_of_data_restrictions = sleep 4|' "$pf/main.cf"
+"$postfix" -c "$pf" reload >/dev/null 2>&1 || fail "postfix reload"
+sleep 1
+fault afterdata 'Email:SMTP:desk@demo.example\r\n' waits 'cannot send "afterdata" .*[Tt]imeout.*354'
 "$postfix" -c "$pf" stop >/dev/null 2>&1
 fault down 'Email:SMTP:desk@demo.example\r\n' waits 'cannot send "down" .*Couldn.t connect'
 echo "mail through Postfix checked (queue id $id)"
