@@ -8,13 +8,12 @@
 # fails for good, with the administrator told; a bounce comes back as a
 # delivery report; a gateway killed after Postfix took a message sends it
 # again; a message for a pipe service reaches B through `deliver`. A also
-# hands a message to Postfix's sendmail. Last, one
-# request per fault: a recipient of three refused, the sender refused, a
-# recipient deferred, STARTTLS required but not offered, a certificate not
-# trusted (then trusted through SmtpCAFile), no SMTP address, 4xx and 5xx
-# after the data, 421 mid-session, a server that stalls past the timeout
-# (before the data and after it),
-# Postfix down.
+# hands a message to Postfix's sendmail. Last, one request per fault: a
+# recipient of three refused, the sender refused, a recipient deferred,
+# STARTTLS required but not offered, a certificate not trusted (then trusted
+# through SmtpCAFile), no SMTP address, 4xx and 5xx after the data, 421
+# mid-session, a server that stalls past the timeout (before the data and
+# after it), Postfix down.
 set -u
 gateway=$(readlink -f "$1")  # Postfix's pipe runs it from elsewhere
 template="$2"
