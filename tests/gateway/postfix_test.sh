@@ -11,9 +11,9 @@
 # hands a message to Postfix's sendmail. Last, one request per fault: a
 # recipient of three refused, the sender refused, a recipient deferred,
 # STARTTLS required but not offered, a certificate not trusted (then trusted
-# through SmtpCAFile), no SMTP address, 4xx and 5xx after the data, 421
-# mid-session, a server that stalls past the timeout (before the data and
-# after it), Postfix down.
+# through SmtpCAFile), no SMTP address, a bracket in an address, 4xx and 5xx
+# after the data, 421 mid-session, a server that stalls past the timeout
+# (before the data and after it), Postfix down.
 set -u
 gateway=$(readlink -f "$1")  # Postfix's pipe runs it from elsewhere
 template="$2"
@@ -263,6 +263,7 @@ fault later 'Email:SMTP:later@demo.example\r\n' waits '"later": recipient refuse
 fault tls 'Email:SMTP:desk@demo.example\r\n' waits 'cannot send "tls" .*; kept for a later round' \
   '"SmtpTls"="starttls"'
 fault nobody 'Email:EX:/o=Bank/cn=Desk\r\n' failed '"nobody": recipient refused: EX:/o=Bank/cn=Desk: not an SMTP address'
+fault bracket 'Email:SMTP:x>y@demo.example\r\n' failed '"bracket": recipient refused: SMTP:x>y@demo.example: not a plain SMTP address'
 # Postfix offers STARTTLS with a certificate of its own: not trusted, the
 # message waits; trusted through SmtpCAFile, it goes.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$pf/key.pem" -out "$pf/cert.pem" -days 2 \

@@ -425,15 +425,26 @@ class Gateway {
   Handover hand_over(const MailMessage &m, const std::string &bytes, const std::string &tag) {
     const bool mail_server = s_.out.transport != "maildir";
     auto smtp = [](const Address &a) { return a.type.empty() || a.type == "SMTP"; };
+    // An address goes into a protocol command or a program's arguments only
+    // when it is plain ASCII without spaces, brackets, quotes or line ends.
+    auto plain = [](const std::string &address) {
+      if (address.empty() || address[0] == '-') return false;
+      for (unsigned char c : address) {
+        if (c <= ' ' || c >= 0x7F || std::strchr("<>()[],;:\\\"", c) != nullptr) return false;
+      }
+      return true;
+    };
     const std::string sender =
-        smtp(m.from) && !m.from.address.empty() ? m.from.address : s_.own.address;
+        smtp(m.from) && plain(m.from.address) ? m.from.address : s_.own.address;
     std::vector<std::string> to;
     Handover refused;
     for (const Address &a : m.to) {
-      if (!mail_server || smtp(a)) {
+      if (!mail_server || (smtp(a) && plain(a.address))) {
         to.push_back(a.address);
       } else {
-        refused.refused.push_back(a.type + ":" + a.address + ": not an SMTP address");
+        refused.refused.push_back(
+            a.type + ":" + a.address +
+            (smtp(a) ? ": not a plain SMTP address" : ": not an SMTP address"));
       }
     }
     if (to.empty()) {
