@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 
+#include "platform/codepage_tables.h"
 #include "platform/os.h"
 
 namespace zz::os {
@@ -160,8 +161,13 @@ void upper_1251(char *text) {
   if (text != nullptr) CharUpperA(text);
 }
 
+// The same table as on POSIX, not OemToCharBuffA: Windows turns the box
+// drawing bytes into look-alike letters, and both systems must give the same
+// bytes for the same file.
 void oem866_to_1251(char *buffer, size_t length) {
-  OemToCharBuffA(buffer, buffer, static_cast<DWORD>(length));
+  for (size_t i = 0; i < length; ++i) {
+    buffer[i] = static_cast<char>(kOem866To1251[static_cast<unsigned char>(buffer[i])]);
+  }
 }
 
 }  // namespace zz::os

@@ -96,8 +96,11 @@ TEST(CreateDirForSendFile, SeparateAndGuaranteed) {
             "SeparateSending:3\r\nSubject:Report\r\nEmail:SMTP:a@x\r\nEmail:EX:/o=b\r\n"
             "Email:NOTES:c/d\r\n");
   ASSERT_NE(file.CopyPath, nullptr);
-  EXPECT_TRUE(std::regex_match(file.CopyPath,
-                               std::regex(dir.path() + "\\\\TMP_[0-9]{14}_[0-9]+\\\\r\\.txt")))
+  // The directory as a literal part of the pattern ("\\" on Windows).
+  const std::string literal =
+      std::regex_replace(dir.path(), std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)");
+  EXPECT_TRUE(
+      std::regex_match(file.CopyPath, std::regex(literal + "\\\\TMP_[0-9]{14}_[0-9]+\\\\r\\.txt")))
       << file.CopyPath;
   std::free(file.CopyPath);
 

@@ -103,11 +103,18 @@ TEST_F(ModulePaths, LogPath) {
   EXPECT_EQ(get_log_path(out_), 0u);
   EXPECT_STREQ(out_, "/var/lib/zozerez/");
 
+  // Without a data directory: the system's temporary directory (TMPDIR on
+  // POSIX, TMP on Windows), with its separator.
   host().set_string(kKey, "Filename", "");
-  setenv("TMPDIR", dir_.path().c_str(), 1);
-  EXPECT_EQ(get_log_path(out_), 0u);
-  unsetenv("TMPDIR");
+  {
+    TempEnvironment in(dir_.path());
+    EXPECT_EQ(get_log_path(out_), 0u);
+  }
+#ifdef _WIN32
+  EXPECT_EQ(std::string(out_), dir_.path() + "\\");
+#else
   EXPECT_EQ(std::string(out_), dir_.path() + "/");
+#endif
 }
 
 }  // namespace

@@ -1,39 +1,63 @@
 // temp_dir.cpp - temporary directories and file helpers of tests.
 #include "support/temp_dir.h"
 
-#include <dirent.h>
-#include <ftw.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
+
+namespace fs = std::filesystem;
 
 namespace zz::test {
 
-namespace {
-int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
-  ::chmod(path, 0700);
-  return ::remove(path);
-}
-}  // namespace
-
 TempDir::TempDir() {
-  const char *base = getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/zozerez-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  const char *base = std::getenv("TMPDIR");
+  const fs::path root =
+      base != nullptr && *base != '\0' ? fs::path(base) : fs::temp_directory_path();
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "zozerez-test-%08x", random());
+    std::error_code error;
+    // As the system writes it: "\\" on Windows.
+    if (fs::create_directory(root / name, error)) path_ = (root / name).make_preferred().string();
+  }
+  if (path_.empty()) throw std::runtime_error("no temporary directory");
 }
 
 TempDir::~TempDir() {
-  nftw(path_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+  // Read-only entries (made by tests) go too.
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(path_, error);
+       it != fs::recursive_directory_iterator(); it.increment(error)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+  }
+  fs::remove_all(path_, error);
 }
+
+#ifdef _WIN32
+TempEnvironment::TempEnvironment(const std::string &path) {
+  _putenv_s("TMP", path.c_str());
+}
+TempEnvironment::~TempEnvironment() {
+  _putenv_s("TMP", "");
+}
+#else
+TempEnvironment::TempEnvironment(const std::string &path) {
+  setenv("TMPDIR", path.c_str(), 1);
+}
+TempEnvironment::~TempEnvironment() {
+  unsetenv("TMPDIR");
+}
+#endif
 
 void write_file(const std::string &path, const std::string &content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -50,51 +74,38 @@ std::string read_file(const std::string &path) {
 std::map<std::string, std::string> tree(const std::string &root) {
   static const std::regex tmp_name("TMP_[0-9]{14}_[0-9]+");
   std::map<std::string, std::string> files;
-  std::vector<std::string> pending = {""};
-  while (!pending.empty()) {
-    std::string relative = pending.back();
-    pending.pop_back();
-    DIR *dir = opendir((root + "/" + relative).c_str());
-    if (dir == nullptr) continue;
-    while (struct dirent *entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name == "." || name == "..") continue;
-      std::string path = relative + name;
-      struct stat st;
-      lstat((root + "/" + path).c_str(), &st);
-      std::string shown = std::regex_replace(path, tmp_name, "TMP_*");
-      if (S_ISDIR(st.st_mode)) {
-        files[shown + "/"] = "";
-        pending.push_back(path + "/");
-      } else {
-        files[shown] = read_file(root + "/" + path);
-      }
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(root, error);
+       it != fs::recursive_directory_iterator(); it.increment(error)) {
+    const std::string path = fs::relative(it->path(), root, error).generic_string();
+    const std::string shown = std::regex_replace(path, tmp_name, "TMP_*");
+    if (it->is_directory(error) && !it->is_symlink(error)) {
+      files[shown + "/"] = "";
+    } else {
+      files[shown] = read_file(it->path().string());
     }
-    closedir(dir);
   }
   return files;
 }
 
 void make_dir(const std::string &path) {
-  ::mkdir(path.c_str(), 0777);
+  std::error_code error;
+  fs::create_directory(path, error);
 }
 
 std::vector<std::string> names_in(const std::string &dir) {
   std::vector<std::string> names;
-  DIR *d = opendir(dir.c_str());
-  if (d == nullptr) return names;
-  while (struct dirent *entry = readdir(d)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+  std::error_code error;
+  for (const fs::directory_entry &entry : fs::directory_iterator(dir, error)) {
+    names.push_back(entry.path().filename().string());
   }
-  closedir(d);
   std::sort(names.begin(), names.end());
   return names;
 }
 
 bool exists(const std::string &path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
+  std::error_code error;
+  return fs::exists(fs::symlink_status(path, error));
 }
 
 }  // namespace zz::test

@@ -25,6 +25,16 @@ class TempDir {
   std::string path_;
 };
 
+// TempEnvironment - while it lives, the system's temporary directory (TMPDIR
+// on POSIX, TMP on Windows) is `path`
+class TempEnvironment {
+ public:
+  explicit TempEnvironment(const std::string &path);
+  ~TempEnvironment();
+  TempEnvironment(const TempEnvironment &) = delete;
+  TempEnvironment &operator=(const TempEnvironment &) = delete;
+};
+
 void write_file(const std::string &path, const std::string &content);
 // tree - every file below `root` as "relative/path" -> content; directories
 // appear as "relative/dir/" -> ""; TMP_ directory names read "TMP_*"

@@ -97,9 +97,10 @@ TEST_F(HashStore, CleanupFailures) {
 TEST_F(HashStore, EmptyFilenameMeansTheTemporaryDirectory) {
   host().set_string(kHostKey, "Filename", "");
   TempDir temp;
-  setenv("TMPDIR", temp.path().c_str(), 1);
-  EXPECT_EQ(add_hash_to_file("X:\\r\\olminfo.txt", "H"), 0u);
-  unsetenv("TMPDIR");
+  {
+    TempEnvironment in(temp.path());
+    EXPECT_EQ(add_hash_to_file("X:\\r\\olminfo.txt", "H"), 0u);
+  }
   EXPECT_EQ(read_file(temp.posix("olmhash.dat")), "X:\\r\\olminfo.txt|H\r\n");
 }
 
