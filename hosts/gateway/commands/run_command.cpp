@@ -386,7 +386,7 @@ class Gateway {
   uint32_t deliver(unsigned id, const OutgoingMessage &msg, const std::string &hash,
                    const std::string &tag) {
     const MailMessage m = from_outgoing(msg, s_.own, hash);
-    std::string bytes, error, name;
+    std::string bytes, error;
     if (!build_message(m, &bytes, &error)) {
       log("cannot build the message \"" + utf8(m.subject) + "\": " + error + "; failed for good");
       return 2;
@@ -829,7 +829,7 @@ class Gateway {
     r.subject = "Receipt";
     r.flags = kFlagReceipt;
     r.attachments.push_back({kNotice, std::string(kDigestEn) + " " + received.hash + "\r\n"});
-    std::string bytes, error, name;
+    std::string bytes, error;
     const bool built = build_message(r, &bytes, &error);
     if (built && own_ != nullptr && protect(kFlagSign, r, &bytes) != 0) error = vudo_reason();
     if (built && error.empty()) {
