@@ -24,6 +24,7 @@ constexpr uint32_t kErrPathNotFound = 3;
 constexpr uint32_t kErrAccessDenied = 5;
 constexpr uint32_t kErrSharingViolation = 32;
 constexpr uint32_t kErrFileExists = 80;
+constexpr uint32_t kErrDirNotEmpty = 145;
 constexpr uint32_t kErrAlreadyExists = 183;
 
 struct LocalTime {

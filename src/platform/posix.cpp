@@ -49,8 +49,9 @@ uint32_t windows_error(int err) {
     case EWOULDBLOCK:
       return kErrSharingViolation;
     case EEXIST:
-    case ENOTEMPTY:
       return kErrAlreadyExists;
+    case ENOTEMPTY:
+      return kErrDirNotEmpty;
     default:
       return static_cast<uint32_t>(err);
   }
@@ -64,6 +65,20 @@ bool fail(int err) {
 bool fail_with(uint32_t code) {
   t_last_error = code;
   return false;
+}
+
+// fail_at - as fail, but a path whose directory is missing gives "path not
+// found" (3) like Windows, and only a missing last component "file not found" (2)
+bool fail_at(int err, const std::string &path) {
+  if (err == ENOENT) {
+    size_t slash = path.rfind('/');
+    struct stat st;
+    if (slash != std::string::npos && slash != 0 &&
+        (::stat(path.substr(0, slash).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+      return fail_with(kErrPathNotFound);
+    }
+  }
+  return fail(err);
 }
 
 std::string native(const char *path) {
@@ -205,7 +220,7 @@ class PosixOs final : public Os {
     int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (writing ? (O_WRONLY | O_CREAT) : O_RDONLY);
     Place place;
     if (!posix::place_of(p, &place)) {
-      fail(errno);
+      fail_at(errno, p);
       return nullptr;
     }
     // Only plain files are opened at all: a device node may act on an open.
@@ -217,7 +232,7 @@ class PosixOs final : public Os {
     }
     int fd = ::openat(place.dir(), place.name(), flags, 0666);
     if (fd < 0) {
-      fail(errno == ELOOP ? EACCES : errno);
+      fail_at(errno == ELOOP ? EACCES : errno, p);
       return nullptr;
     }
     // A second name for a file read here could be a file from elsewhere
@@ -250,7 +265,7 @@ class PosixOs final : public Os {
     if (slash == 0) directory = "/";
     std::string last = slash == std::string::npos ? p : p.substr(slash + 1);
     if (last.empty()) {
-      fail(ENOENT);
+      fail_at(ENOENT, p);
       return nullptr;
     }
     if (!has_wildcard(last)) {
@@ -280,8 +295,11 @@ class PosixOs final : public Os {
   bool set_attributes(const char *path, uint32_t attributes) override {
     Place place;
     struct stat st;
-    if (!posix::place_of(native(path), &place)) return fail(errno);
-    if (::fstatat(place.dir(), place.name(), &st, AT_SYMLINK_NOFOLLOW) != 0) return fail(errno);
+    const std::string p = native(path);
+    if (!posix::place_of(p, &place)) return fail_at(errno, p);
+    if (::fstatat(place.dir(), place.name(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return fail_at(errno, p);
+    }
     if (S_ISLNK(st.st_mode)) return fail_with(kErrAccessDenied);
     mode_t mode = st.st_mode & 07777;
     mode = (attributes & kAttrReadOnly) != 0 ? (mode & ~S_IWUSR) : (mode | S_IWUSR);
@@ -291,22 +309,25 @@ class PosixOs final : public Os {
 
   bool create_directory(const char *path) override {
     Place place;
-    if (!posix::place_of(native(path), &place)) return fail(errno);
-    if (::mkdirat(place.dir(), place.name(), 0777) != 0) return fail(errno);
+    const std::string p = native(path);
+    if (!posix::place_of(p, &place)) return fail_at(errno, p);
+    if (::mkdirat(place.dir(), place.name(), 0777) != 0) return fail_at(errno, p);
     return true;
   }
 
   bool remove_directory(const char *path) override {
     Place place;
-    if (!posix::place_of(native(path), &place)) return fail(errno);
-    if (::unlinkat(place.dir(), place.name(), AT_REMOVEDIR) != 0) return fail(errno);
+    const std::string p = native(path);
+    if (!posix::place_of(p, &place)) return fail_at(errno, p);
+    if (::unlinkat(place.dir(), place.name(), AT_REMOVEDIR) != 0) return fail_at(errno, p);
     return true;
   }
 
   bool delete_file(const char *path) override {
     Place place;
-    if (!posix::place_of(native(path), &place)) return fail(errno);
-    if (::unlinkat(place.dir(), place.name(), 0) != 0) return fail(errno);
+    const std::string p = native(path);
+    if (!posix::place_of(p, &place)) return fail_at(errno, p);
+    if (::unlinkat(place.dir(), place.name(), 0) != 0) return fail_at(errno, p);
     return true;
   }
 
@@ -314,12 +335,16 @@ class PosixOs final : public Os {
     std::string source = native(from);
     std::string target = native(to);
     Place from_place, to_place;
-    if (!posix::place_of(source, &from_place) || !posix::place_of(target, &to_place)) {
-      return fail(errno);
-    }
+    if (!posix::place_of(source, &from_place)) return fail_at(errno, source);
+    if (!posix::place_of(target, &to_place)) return fail_at(errno, target);
     if (::renameat2(from_place.dir(), from_place.name(), to_place.dir(), to_place.name(),
                     RENAME_NOREPLACE) == 0)
       return true;
+    if (errno == ENOENT) {
+      // Windows names the missing directory (3) before a missing source (2).
+      fail_at(ENOENT, target);
+      return t_last_error == kErrPathNotFound ? false : fail_at(ENOENT, source);
+    }
     if (errno != EINVAL && errno != ENOSYS && errno != EXDEV) return fail(errno);
     return move_without_noreplace(source, target, errno == EXDEV);
   }
@@ -391,9 +416,20 @@ class PosixOs final : public Os {
   // stat_of - the entry itself (never a link's target); false with the error set
   static bool stat_of(const std::string &path, struct stat *st) {
     Place place;
-    if (!posix::place_of(path, &place)) return fail(errno);
-    if (::fstatat(place.dir(), place.name(), st, AT_SYMLINK_NOFOLLOW) != 0) return fail(errno);
+    if (!posix::place_of(path, &place)) return fail_at(errno, path);
+    if (::fstatat(place.dir(), place.name(), st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return fail_at(errno, path);
+    }
     return true;
+  }
+
+  // fail_listing - a directory to list that is missing is a missing path (3)
+  static void fail_listing(int err) {
+    if (err == ENOENT) {
+      fail_with(kErrPathNotFound);
+    } else {
+      fail(err);
+    }
   }
 
   // open_listing - a served directory as configured; one below it only when
@@ -401,18 +437,18 @@ class PosixOs final : public Os {
   static DIR *open_listing(const std::string &directory) {
     if (posix::serve(directory)) {
       DIR *dir = ::opendir(directory.c_str());
-      if (dir == nullptr) fail(errno);
+      if (dir == nullptr) fail_listing(errno);
       return dir;
     }
     Place place;
     if (!posix::place_of(directory, &place)) {
-      fail(errno);
+      fail_listing(errno);
       return nullptr;
     }
     const int fd =
         ::openat(place.dir(), place.name(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-      fail(errno == ELOOP ? EACCES : errno);
+      fail_listing(errno == ELOOP ? EACCES : errno);
       return nullptr;
     }
     DIR *dir = ::fdopendir(fd);

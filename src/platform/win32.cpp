@@ -1,6 +1,8 @@
 // win32.cpp - the OS layer on Windows: the ANSI file calls, local time, the
 // thread id, RPC UUIDs and the user32 code page conversions, each wrapped so
-// that the module sees the same small interface as on POSIX.
+// that the module sees the same small interface as on POSIX: reparse points
+// (symbolic links, junctions) and device names are never read or written
+// through, and a file of 4 GiB or more has no size.
 #include <rpc.h>
 #include <windows.h>
 
@@ -14,6 +16,43 @@
 namespace zz::os {
 namespace {
 
+bool fail_with(DWORD code) {
+  SetLastError(code);
+  return false;
+}
+
+char ascii_upper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+
+// is_device_name - CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$ and CONOUT$
+// name a device in every directory, whatever extension or trailing blanks
+// follow: "C:\in\aux.txt" is the serial port, not a file.
+bool is_device_name(const char *path) {
+  const char *name = path;
+  for (const char *p = path; *p != '\0'; ++p) {
+    if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
+  }
+  std::string base;
+  for (const char *p = name; *p != '\0' && *p != '.'; ++p) base.push_back(ascii_upper(*p));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+      base == "CONOUT$") {
+    return true;
+  }
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+         base[3] >= '0' && base[3] <= '9';
+}
+
+// seen_as - what the module is told an entry is: a reparse point or a device
+// name is neither file nor directory, as a link or a device node on POSIX
+DWORD seen_as(const char *name, DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || is_device_name(name)) {
+    return kAttrReparsePoint;
+  }
+  return attributes;
+}
+
 class Win32File final : public File {
  public:
   explicit Win32File(HANDLE handle) : handle_(handle) {}
@@ -22,9 +61,10 @@ class Win32File final : public File {
   Win32File &operator=(const Win32File &) = delete;
 
   bool size(uint32_t *out) override {
-    DWORD size = GetFileSize(handle_, nullptr);
-    if (size == INVALID_FILE_SIZE) return false;
-    *out = size;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handle_, &size)) return false;
+    if (size.QuadPart >= 0xFFFFFFFFLL) return fail_with(ERROR_ACCESS_DENIED);
+    *out = static_cast<uint32_t>(size.QuadPart);
     return true;
   }
 
@@ -57,7 +97,7 @@ class Win32Finder final : public Finder {
     WIN32_FIND_DATAA data;
     if (!FindNextFileA(handle_, &data)) return false;
     entry->name = data.cFileName;
-    entry->attributes = data.dwFileAttributes;
+    entry->attributes = seen_as(data.cFileName, data.dwFileAttributes);
     return true;
   }
 
@@ -69,13 +109,36 @@ class Win32Os final : public Os {
  public:
   std::unique_ptr<File> open(const char *path, OpenMode mode) override {
     const bool writing = mode == OpenMode::kWriteCreateTruncate;
-    HANDLE handle = CreateFileA(
-        path, writing ? GENERIC_WRITE : GENERIC_READ, 0, nullptr,
-        writing ? CREATE_ALWAYS : OPEN_EXISTING,
-        writing ? (FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH) : FILE_ATTRIBUTE_NORMAL,
-        nullptr);
+    if (is_device_name(path)) {
+      fail_with(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+    // A file is written only where no link stands; it is read through no
+    // link (the handle is the link itself, and refused).
+    const DWORD existing = GetFileAttributesA(path);
+    if (writing && existing != INVALID_FILE_ATTRIBUTES &&
+        (existing & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+      fail_with(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+    HANDLE handle = CreateFileA(path, writing ? GENERIC_WRITE : GENERIC_READ, 0, nullptr,
+                                writing ? CREATE_ALWAYS : OPEN_EXISTING,
+                                writing ? (FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH)
+                                        : (FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT),
+                                nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<Win32File>(handle);
+    auto file = std::make_unique<Win32File>(handle);
+    // Only plain files, and for reading only a file of one name: a second
+    // name could be a file from elsewhere linked in by someone who may not read it.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        (!writing && info.nNumberOfLinks > 1)) {
+      file.reset();
+      fail_with(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+    return file;
   }
 
   std::unique_ptr<Finder> find_first(const char *pattern, DirEntry *first) override {
@@ -83,25 +146,42 @@ class Win32Os final : public Os {
     HANDLE handle = FindFirstFileA(pattern, &data);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     first->name = data.cFileName;
-    first->attributes = data.dwFileAttributes;
+    first->attributes = seen_as(data.cFileName, data.dwFileAttributes);
     return std::make_unique<Win32Finder>(handle);
   }
 
   bool get_attributes(const char *path, uint32_t *attributes) override {
+    // A device name is there in every directory, and is no file.
+    if (is_device_name(path)) {
+      *attributes = kAttrReparsePoint;
+      return true;
+    }
     DWORD value = GetFileAttributesA(path);
     if (value == INVALID_FILE_ATTRIBUTES) return false;
-    *attributes = value;
+    *attributes = seen_as(path, value);
     return true;
   }
 
   bool set_attributes(const char *path, uint32_t attributes) override {
+    uint32_t now = 0;
+    if (!get_attributes(path, &now)) return false;
+    if (now == kAttrReparsePoint) return fail_with(ERROR_ACCESS_DENIED);
     return SetFileAttributesA(path, attributes) != 0;
   }
 
-  bool create_directory(const char *path) override { return CreateDirectoryA(path, nullptr) != 0; }
+  bool create_directory(const char *path) override {
+    if (is_device_name(path)) return fail_with(ERROR_ACCESS_DENIED);
+    return CreateDirectoryA(path, nullptr) != 0;
+  }
   bool remove_directory(const char *path) override { return RemoveDirectoryA(path) != 0; }
-  bool delete_file(const char *path) override { return DeleteFileA(path) != 0; }
-  bool move_file(const char *from, const char *to) override { return MoveFileA(from, to) != 0; }
+  bool delete_file(const char *path) override {
+    if (is_device_name(path)) return fail_with(ERROR_ACCESS_DENIED);
+    return DeleteFileA(path) != 0;
+  }
+  bool move_file(const char *from, const char *to) override {
+    if (is_device_name(from) || is_device_name(to)) return fail_with(ERROR_ACCESS_DENIED);
+    return MoveFileA(from, to) != 0;
+  }
 
   bool is_volume_root(const char *path) override {
     return GetVolumeInformationA(path, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0) != 0;

@@ -230,6 +230,29 @@ TEST_F(StoreFile, UniqueNamesAndOverwrite) {
   EXPECT_EQ(read_file(at("in.box/report.txt")), "new");
 }
 
+#if defined(_WIN32)
+// A device name is a device in every directory: never written to.
+TEST_F(StoreFile, Win32DeviceNamesAreNeverWrittenTo) {
+  make_dir(at("in"));
+  set_input_rules({{at("in")}});
+  // Taken as names already there: the files get names of their own.
+  for (const char *name : {"aux.txt", "NUL", "COM1.log"}) EXPECT_EQ(store(named(name)), 0) << name;
+  EXPECT_TRUE(host().events.empty());
+  // To be overwritten, they are refused as files that cannot be written.
+  host().set_dword(kHostKey, "InputFileRulezFlags", 1);
+  use_error_directory();
+  EXPECT_EQ(store(named("aux.txt")), -1);
+  ASSERT_EQ(host().events.size(), 2u);
+  EXPECT_EQ(host().events[0].code, OXT_EV_WRITE_FILE);
+  EXPECT_EQ(tree(dir_->path()), (Tree{{"errors/", ""},
+                                      {"errors/aux~1.txt", "content"},
+                                      {"in/", ""},
+                                      {"in/COM1~1.log", "content"},
+                                      {"in/NUL~1", "content"},
+                                      {"in/aux~1.txt", "content"}}));
+}
+#endif
+
 TEST_F(StoreFile, TransformRulesRenameAndSanitise) {
   make_dir(at("in"));
   set_input_rules({{at("in")}});

@@ -3,6 +3,8 @@
 // directories, text bodies, signature checks and the database branch.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -326,6 +328,17 @@ TEST_F(GetFiles, UnreadableAttachmentFailsTheMessageFilled) {
   EXPECT_NE(msg_.InfoWorkPath, nullptr);  // filled, for completion to put back
   EXPECT_EQ(msg_.NumberFile, 0u);
   EXPECT_EQ(ctx_.NextRule, 0u);
+}
+
+TEST_F(GetFiles, AFileOf4GiBOrMoreIsNeverHandedOut) {
+  set_output_rules({{rule_dir("out"), {"SMTP:a@x"}}});
+  write_file(at("out/big.bin"), "");
+  std::filesystem::resize_file(at("out/big.bin"), (uintmax_t{1} << 32) + 10);  // sparse
+  // Passed over like a file that cannot be read, and left where it is.
+  EXPECT_EQ(collect(), 1u);
+  EXPECT_EQ(msg_.NumberFile, 0u);
+  EXPECT_TRUE(host().events.empty());
+  EXPECT_EQ(names_in(at("out")), (std::vector<std::string>{"big.bin"}));
 }
 
 TEST_F(GetFiles, SignatureCheckMode) {
