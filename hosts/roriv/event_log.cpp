@@ -37,7 +37,8 @@ std::string now_text() {
 
 }  // namespace
 
-void log_line(uint32_t level, uint32_t code, const std::string &text_utf8) {
+void log_line(uint32_t level, uint32_t code, const std::string &text_utf8,
+              const std::vector<std::string> &args) {
   char head[48];
   if (code != 0) {
     std::snprintf(head, sizeof head, "level %u %08X ", level, code);
@@ -45,7 +46,7 @@ void log_line(uint32_t level, uint32_t code, const std::string &text_utf8) {
     std::snprintf(head, sizeof head, "level %u ", level);
   }
   const std::string body = std::string(head) + text_utf8;
-  system_log(level, body);
+  system_log(SystemEvent{level, code, body, text_utf8, args});
   LogState &s = log_state();
   std::lock_guard<std::mutex> lock(s.mutex);
   if (!s.file_configured) {

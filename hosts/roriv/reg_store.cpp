@@ -237,7 +237,11 @@ class RegParser {
       return;
     }
     std::optional<RegValue> value = parse_data(trim(rest.substr(1)));
-    if (value) current_->values[upper(name)] = std::move(*value);
+    if (value) {
+      const std::string id = upper(name);
+      current_->values[id] = std::move(*value);
+      current_->names[id] = name;
+    }
   }
 
   // read_quoted - a "..." text with \\ and \" as its only escapes
@@ -401,6 +405,14 @@ const RegValue *RegStore::find(std::string_view key, std::string_view name) cons
   if (k == keys_.end()) return nullptr;
   auto v = k->second.values.find(upper(name));
   return v == k->second.values.end() ? nullptr : &v->second;
+}
+
+std::vector<std::pair<std::string, RegValue>> RegStore::values(std::string_view key) const {
+  std::vector<std::pair<std::string, RegValue>> out;
+  auto k = keys_.find(normalise_key(key));
+  if (k == keys_.end()) return out;
+  for (const auto &[id, value] : k->second.values) out.emplace_back(k->second.names.at(id), value);
+  return out;
 }
 
 std::string normalise_key(std::string_view key) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zz::roriv {
@@ -32,11 +33,14 @@ class RegStore {
   const std::string &first_key() const { return first_key_; }
   // keys - every key as written, in file order
   const std::vector<std::string> &keys() const { return key_order_; }
+  // values - a key's values with their names as written
+  std::vector<std::pair<std::string, RegValue>> values(std::string_view key) const;
 
  private:
   struct Key {
     std::string name;
-    std::map<std::string, RegValue> values;  // by upper-cased name
+    std::map<std::string, RegValue> values;    // by upper-cased name
+    std::map<std::string, std::string> names;  // upper-cased name -> as written
   };
   std::map<std::string, Key> keys_;  // by normalised key path
   std::vector<std::string> key_order_;

@@ -134,7 +134,7 @@ RORIV_EXPORT void OLM_ReportEvent(uint32_t level, uint32_t code, ...) {
     }
     std::string text = info != nullptr ? zz::host_common::format_event(*info, args)
                                        : std::string("event without a text in the table");
-    zz::roriv::log_line(level, code, text);
+    zz::roriv::log_line(level, code, text, args);
     return 0;
   });
   va_end(list);

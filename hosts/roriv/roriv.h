@@ -25,6 +25,16 @@ void roriv_set_event_sink(roriv_event_sink sink, void *user);
  * RORIV_LOG names the file when this is not called. */
 void roriv_set_log_file(const char *path);
 
+#if defined(_WIN32)
+/* roriv_register - registers the event source "zozerez" (Application log,
+ * messages in this roriv.dll) and, when `reg_file` is named, writes its keys
+ * and values into the registry. 0 on success (`message` may still hold a
+ * warning about the code pages); otherwise 1 and the reason. Administrators only. */
+uint32_t roriv_register(const char *reg_file, char *message, uint32_t size);
+/* roriv_unregister - removes the event source; the configuration key stays. */
+uint32_t roriv_unregister(char *message, uint32_t size);
+#endif
+
 #ifdef __cplusplus
 }
 #endif

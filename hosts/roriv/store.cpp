@@ -1,11 +1,11 @@
 // store.cpp - the process's store: settings from roriv_setup, else from
-// RORIV_STORE and RORIV_KEY. Every operation of the module that reads
-// settings begins by fetching the registry key; that is when the file is
-// looked at again, and it is parsed again only when its size, times or
-// identity changed. Lookups in between answer from the parsed file.
-// A file read within the file times' resolution of its last change may change
-// again without its stamp showing it, so its bytes are compared on the next
-// look too, until one look comes late enough to trust the stamp. A file that turns bad or goes away
+// RORIV_STORE and RORIV_KEY. On Windows a store without a file is the
+// registry under HKEY_LOCAL_MACHINE (the key named, else SOFTWARE\Zozerez). Every operation of the
+// module that reads settings begins by fetching the registry key; that is when the file is looked
+// at again, and it is parsed again only when its size, times or identity changed. Lookups in
+// between answer from the parsed file. A file read within the file times' resolution of its last
+// change may change again without its stamp showing it, so its bytes are compared on the next look
+// too, until one look comes late enough to trust the stamp. A file that turns bad or goes away
 // while a good one is loaded is reported once, and the good one stays in force.
 #include "roriv/store.h"
 
@@ -20,6 +20,9 @@
 
 #include "common/cp1251.h"
 #include "roriv/event_log.h"
+#if defined(_WIN32)
+#include "roriv/registry.h"
+#endif
 
 namespace zz::roriv {
 namespace {
@@ -108,8 +111,45 @@ void refuse(StoreState &s, const std::string &error) {
 }
 
 // refresh - brings the parsed store in line with the file; called under the lock.
+// key_1251 - the key as configured, in the module's code page ("" when it
+// cannot be written there)
+std::string key_1251(const StoreState &s) {
+  std::string key;
+  if (!host_common::utf8_to_cp1251(s.key, &key)) return "";
+  return key;
+}
+
+#if defined(_WIN32)
+// uses_registry - Windows without a store file: every read goes to the registry
+bool uses_registry(const StoreState &s) {
+  return s.path.empty();
+}
+
+std::string registry_key(const StoreState &s) {
+  return s.key.empty() ? std::string(kDefaultKey) : key_1251(s);
+}
+#endif
+
 void refresh(StoreState &s) {
   configure_from_environment(s);
+#if defined(_WIN32)
+  // Texts cross in the ANSI code page: anything but 1251 garbles them quietly.
+  static const bool code_pages_checked = [] {
+    const std::string problem = code_page_problem();
+    if (!problem.empty()) log_line(2, 0, problem);
+    return true;
+  }();
+  (void)code_pages_checked;
+  if (uses_registry(s)) {
+    const std::string error = registry_key_error(registry_key(s));
+    if (error.empty()) {
+      s.error.clear();
+    } else {
+      refuse(s, error);
+    }
+    return;
+  }
+#endif
   if (s.path.empty()) {
     s.loaded = false;
     s.error = "no store file: set RORIV_STORE or call roriv_setup";
@@ -163,6 +203,10 @@ void configure_store(const std::string &path, const std::string &key) {
 std::optional<RegValue> lookup(const std::string &key, const std::string &name) {
   StoreState &s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
+  configure_from_environment(s);
+#if defined(_WIN32)
+  if (uses_registry(s)) return registry_value(key, name);
+#endif
   if (!s.loaded && s.error.empty()) refresh(s);
   if (!s.loaded) return std::nullopt;
   const RegValue *value = s.store.find(key, name);
@@ -174,13 +218,19 @@ std::optional<std::string> host_key() {
   StoreState &s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   refresh(s);
+#if defined(_WIN32)
+  if (uses_registry(s)) {
+    if (!s.error.empty()) return std::nullopt;
+    return registry_key(s);
+  }
+#endif
   if (!s.loaded) return std::nullopt;
   if (s.key.empty()) {
     if (s.store.first_key().empty()) return std::nullopt;
     return s.store.first_key();
   }
-  std::string key;
-  if (!host_common::utf8_to_cp1251(s.key, &key)) return std::nullopt;
+  std::string key = key_1251(s);
+  if (key.empty()) return std::nullopt;
   return key;
 }
 

@@ -5,13 +5,13 @@
 
 namespace zz::roriv {
 
-void system_log(uint32_t level, const std::string &line) {
+void system_log(const SystemEvent &event) {
   static const bool opened = [] {
     openlog("zozerez", LOG_PID, LOG_DAEMON);
     return true;
   }();
   (void)opened;
-  syslog(LOG_DAEMON | (level >= 3 ? LOG_ERR : LOG_NOTICE), "%s", line.c_str());
+  syslog(LOG_DAEMON | (event.level >= 3 ? LOG_ERR : LOG_NOTICE), "%s", event.line.c_str());
 }
 
 }  // namespace zz::roriv

@@ -2,26 +2,27 @@
 #include "files/file_ops.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstring>
 
 #include "files/paths.h"
+#include "platform/os.h"
 #include "support/test_os.h"
 
 namespace zz::test {
 namespace {
 
-void make_read_only(const std::string &path) {
-  chmod(path.c_str(), 0444);
+// make_read_only - by the module's own path, "\\" and all
+void make_read_only(const std::string &path, uint32_t kind = os::kAttrArchive) {
+  ASSERT_TRUE(os::system_os().set_attributes(path.c_str(), kind | os::kAttrReadOnly)) << path;
 }
 
 TEST(FileOps, DeleteAndRenameClearTheReadOnlyAttribute) {
   TempDir dir;
   write_file(dir.posix("a"), "x");
   write_file(dir.posix("b"), "y");
-  make_read_only(dir.posix("a"));
-  make_read_only(dir.posix("b"));
+  make_read_only(dir.file("a"));
+  make_read_only(dir.file("b"));
   EXPECT_EQ(delete_file(dir.file("a").c_str()), 1);
   EXPECT_FALSE(exists(dir.posix("a")));
   EXPECT_EQ(rename_file(dir.file("b").c_str(), dir.file("c").c_str()), 1);
@@ -39,11 +40,11 @@ TEST(FileOps, RenameOntoAnExistingFileFailsAndKeepsBoth) {
 
 TEST(FileOps, RemoveDirectoryOnlyWhenEmpty) {
   TempDir dir;
-  mkdir(dir.posix("d").c_str(), 0777);
+  make_dir(dir.posix("d"));
   write_file(dir.posix("d/f"), "");
   EXPECT_EQ(remove_directory(dir.file("d").c_str()), 0);
   EXPECT_EQ(delete_file(dir.file("d\\f").c_str()), 1);
-  chmod(dir.posix("d").c_str(), 0555);
+  make_read_only(dir.file("d"), os::kAttrDirectory);
   EXPECT_EQ(remove_directory(dir.file("d").c_str()), 1);
   EXPECT_EQ(delete_file(dir.file("d").c_str()), 0);
 }
@@ -51,14 +52,19 @@ TEST(FileOps, RemoveDirectoryOnlyWhenEmpty) {
 TEST(FileOps, IsDirAndFileExists) {
   TempDir dir;
   write_file(dir.posix("plain"), "");
+  // A root is a volume, not a search match.
+#if defined(_WIN32)
+  const std::string root = dir.path().substr(0, 3), other_root = root;  // "C:\\"
+#else
+  const std::string root = "/", other_root = "\\";
+#endif
   struct Row {
     std::string path;
     int is_dir, exists;
   } rows[] = {
       {dir.path(), 1, 1},   {dir.file("plain"), 0, 1}, {dir.file("missing"), 0, 0},
       {dir.file(""), 0, 0},  // a final "\" finds nothing and is no volume root
-      {"/", 1, 0},           // a root is a volume, not a search match
-      {"\\", 1, 0},         {dir.file("pl*"), 0, 1},
+      {root, 1, 0},         {other_root, 1, 0},        {dir.file("pl*"), 0, 1},
   };
   for (const Row &row : rows) {
     EXPECT_EQ(is_dir(row.path.c_str()), row.is_dir) << row.path;

@@ -19,7 +19,7 @@
 namespace zz::test {
 namespace {
 
-class HostileTree : public testing::Test {
+class PosixHostileTree : public testing::Test {
  protected:
   void SetUp() override {
     host().set_dword(kHostKey, "OutputMessageFlags", 0);
@@ -65,7 +65,7 @@ class HostileTree : public testing::Test {
   OutgoingMessage msg_{};
 };
 
-TEST_F(HostileTree, PlantedEntriesAreLeftAlone) {
+TEST_F(PosixHostileTree, PlantedEntriesAreLeftAlone) {
   ASSERT_EQ(symlink(at("outside/secret.txt").c_str(), at("out/link.txt").c_str()), 0);
   ASSERT_EQ(symlink(at("outside/req").c_str(), at("out/dirlink").c_str()), 0);
   ASSERT_EQ(link(at("outside/secret.txt").c_str(), at("out/hard.txt").c_str()), 0);
@@ -99,7 +99,7 @@ TEST_F(HostileTree, PlantedEntriesAreLeftAlone) {
   EXPECT_EQ(host().events, Events{});
 }
 
-TEST_F(HostileTree, ASendDirectorySwappedForALinkLeadsNowhere) {
+TEST_F(PosixHostileTree, ASendDirectorySwappedForALinkLeadsNowhere) {
   make_dir(at("out/req"));
   write_file(at("out/req/mine.txt"), "mine");
   write_file(at("out/req/olminfo.txt"), "Email:SMTP:desk@x\r\n");
