@@ -6,7 +6,8 @@
 # hands over. With the source registered: the event id is the event code,
 # the type error and the category the module's level, and the insertion
 # strings are the event's arguments alone. Without it: one warning that the
-# source is not registered, then each event as its whole text.
+# source is not registered, then each event as its whole text. And on a
+# system whose ANSI code page is not 1251, a warning naming it.
 # Usage: event_log_test.sh RORIV_TESTS.exe ZOZEREZ-REGISTER.exe WINE-RUN
 set -euo pipefail
 tests=$1 register=$2 wine_run=$3
@@ -37,4 +38,10 @@ grep -qE 'ReportEventW \([0-9A-F]+,0x0001,0x0001,0xe0090002,' <<<"$out" ||
 grep -q 'ReportEventW L"C:\\\\in\\\\report.txt"' <<<"$out" || fail "the path is not an insertion string alone"
 grep -q 'ReportEventW L"OXT_store_file_ext"' <<<"$out" || fail "the second argument is missing"
 grep -q 'is not registered' <<<"$out" && fail "a registered source still warns"
+# A system whose code page for non-Unicode programs is not 1251 is told so.
+out=$(ZZ_WINE_LOCALE=C.UTF-8 ZZ_WINEDEBUG=err+eventlog,warn+eventlog "$wine_run" "$register" 2>&1 | tr -d '\r')
+grep -q 'warning: registered; but the code page for non-Unicode programs is [0-9]* (OEM [0-9]*), not 1251 (OEM 866)' <<<"$out" ||
+  fail "zozerez-register does not warn about the code page"
+grep -q 'ReportEventW L"level 2 the code page for non-Unicode programs is' <<<"$out" ||
+  fail "no warning event about the code page"
 echo "events reach the Event Log: message ids, types, categories and insertion strings as registered"
