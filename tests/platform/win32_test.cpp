@@ -118,6 +118,12 @@ TEST(Win32Os, SystemFacts) {
   EXPECT_TRUE(sys().is_volume_root(root.c_str()));
   EXPECT_FALSE(sys().is_volume_root((std::string(windows) + "\\").c_str()));
   EXPECT_EQ(sys().thread_id(), GetCurrentThreadId());
+  // A drive that does not exist is a missing path, as a missing directory is.
+  uint32_t attributes = 0;
+  EXPECT_FALSE(sys().get_attributes("Q:\\none\\f.txt", &attributes));
+  EXPECT_EQ(sys().last_error(), os::kErrPathNotFound);
+  EXPECT_EQ(sys().open("Q:\\none\\f.txt", os::OpenMode::kWriteCreateTruncate), nullptr);
+  EXPECT_EQ(sys().last_error(), os::kErrPathNotFound);
   // Russian systems: the module's paths and settings are code page 1251.
   EXPECT_EQ(GetACP(), 1251u);
   EXPECT_EQ(GetOEMCP(), 866u);
