@@ -5,6 +5,7 @@
 
 #include "files/blocks.h"
 #include "frame/events.h"
+#include "platform/os.h"
 #include "text/compare.h"
 
 namespace zz {
@@ -30,6 +31,39 @@ bool skip_list_holds(const GetFileCtx *ctx, uint32_t kind, const char *path) {
     }
   }
   return false;
+}
+
+size_t SkipIndex::FoldHash::operator()(std::string_view text) const {
+  size_t hash = 14695981039346656037ull;  // FNV-1a over the folded bytes
+  for (char c : text)
+    hash = (hash ^ static_cast<unsigned char>(os::upper_1251(c))) * 1099511628211ull;
+  return hash;
+}
+
+bool SkipIndex::FoldEqual::operator()(std::string_view a, std::string_view b) const {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (os::upper_1251(a[i]) != os::upper_1251(b[i])) return false;
+  }
+  return true;
+}
+
+bool SkipIndex::holds(const std::string &path) {
+  // Below this many nodes a walk costs less than hashing the list.
+  constexpr size_t kShortList = 16;
+  if (state_ == State::kNew) {
+    size_t nodes = 0;
+    for (const SkipNode *node = ctx_->SkipList; node != nullptr; node = node->Next) ++nodes;
+    state_ = nodes <= kShortList ? State::kShort : State::kHashed;
+    if (state_ == State::kHashed) {
+      paths_.reserve(nodes);
+      for (const SkipNode *node = ctx_->SkipList; node != nullptr; node = node->Next) {
+        if (node->Kind == kind_ && node->Path != nullptr) paths_.insert(node->Path);
+      }
+    }
+  }
+  if (state_ == State::kShort) return skip_list_holds(ctx_, kind_, path.c_str());
+  return paths_.count(path) != 0;
 }
 
 void free_skip_list(GetFileCtx *ctx) {

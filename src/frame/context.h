@@ -3,7 +3,11 @@
 // host empties the list.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_set>
 
 #include "zozerez.h"
 
@@ -18,5 +22,27 @@ uint32_t append_skip_node(GetFileCtx *ctx, uint32_t kind, const char *path);
 bool skip_list_holds(const GetFileCtx *ctx, uint32_t kind, const char *path);
 // free_skip_list - every node with its path; the list becomes empty
 void free_skip_list(GetFileCtx *ctx);
+
+// SkipIndex - the skip list's paths of one kind for one scan, which checks
+// every name of a directory: a short list is searched as it is, a long one
+// (thousands of files held back) is hashed once, so that a scan costs the
+// same whether few or many files wait behind the skip list.
+class SkipIndex {
+ public:
+  SkipIndex(const GetFileCtx *ctx, uint32_t kind) : ctx_(ctx), kind_(kind) {}
+  bool holds(const std::string &path);
+
+ private:
+  struct FoldHash {
+    size_t operator()(std::string_view text) const;
+  };
+  struct FoldEqual {
+    bool operator()(std::string_view a, std::string_view b) const;
+  };
+  const GetFileCtx *ctx_;
+  uint32_t kind_;
+  enum class State { kNew, kShort, kHashed } state_ = State::kNew;
+  std::unordered_set<std::string_view, FoldHash, FoldEqual> paths_;
+};
 
 }  // namespace zz

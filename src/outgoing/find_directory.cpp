@@ -193,12 +193,13 @@ int32_t find_directory(GetFileCtx *ctx, const char *directory, SendDirectory *ou
   os::DirEntry entry;
   auto finder = os::current().find_first(pattern.c_str(), &entry);
   if (!finder) return 1;
+  SkipIndex skip(ctx, kSkipDescriptor);
   do {
     if (entry.name == "." || entry.name == ".." || (entry.attributes & os::kAttrDirectory) == 0)
       continue;
     const std::string dir_path = std::string(source) + entry.name + "\\";
     const std::string pickup = dir_path + kDescriptorName;
-    if (skip_list_holds(ctx, kSkipDescriptor, pickup.c_str())) continue;
+    if (skip.holds(pickup)) continue;
     if (!file_exists(pickup.c_str())) continue;
     uint8_t *data = nullptr;
     uint32_t length = 0;

@@ -69,12 +69,13 @@ int32_t find_file(GetFileCtx *ctx, const char *directory, FileEntry **files, uin
   os::DirEntry entry;
   auto finder = os::current().find_first(pattern.c_str(), &entry);
   if (!finder) return 1;
+  SkipIndex skip(ctx, kSkipFile);
   do {
     if ((entry.attributes & os::kAttrDirectory) != 0 || is_dot_name(entry.name)) continue;
     if (is_work_name(entry.name.c_str())) continue;
     if (mask[0] != '\0' && match_mask(mask, entry.name.c_str()) != 0) continue;
     const std::string pickup = std::string(dir) + entry.name;
-    if (skip_list_holds(ctx, kSkipFile, pickup.c_str())) continue;
+    if (skip.holds(pickup)) continue;
     uint8_t *data = nullptr;
     uint32_t length = 0;
     if (!read_file_once(pickup.c_str(), &data, &length)) continue;

@@ -112,6 +112,27 @@ TEST_F(GetFiles, RulesTakeTurns) {
   EXPECT_EQ(ctx_.NextRule, 0u);
 }
 
+TEST_F(GetFiles, ALongSkipListHoldsBackExactlyTheFilesItNames) {
+  set_output_rules({{rule_dir("out"), {"SMTP:a@x"}}});
+  const std::string held = dir_.path() + "/OUT\\";
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".txt";
+    write_file(at("out/" + name), name);
+    const std::string upper = "F" + std::to_string(i) + ".TXT";
+    // The last one is named only by a node of the other kind.
+    append_skip_node_for_test(&ctx_, i == 39 ? 1 : 0, held + upper);
+  }
+  write_file(at("out/\xB8\xEB\xEA\xE0.txt"), "fir");                   // ёлка.txt
+  append_skip_node_for_test(&ctx_, 0, held + "\xA8\xCB\xCA\xC0.TXT");  // ЁЛКА.TXT
+  ASSERT_EQ(collect(), 0u);
+  ASSERT_EQ(msg_.NumberFile, 1u);
+  EXPECT_STREQ(msg_.File[0].Name, "f39.txt");
+  OXT_delete_files(&ctx_, &msg_, 0, nullptr);
+  OXT_free_files(&msg_);
+  msg_ = {};
+  EXPECT_EQ(collect(), 1u);
+}
+
 TEST_F(GetFiles, LooseFileMessage) {
   OutputRuleConfig rule{rule_dir("out"), {"SMTP:to@x", "EX:/o=b"},
                         2 | 0x20000 | 4, "Sent <#%.#>",
