@@ -4,8 +4,11 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace zz::bench {
@@ -15,16 +18,38 @@ int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
 }
 }  // namespace
 
-Scratch::Scratch() {
-  const char *base = getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/var/tmp") + "/zozerez-bench-XXXXXX";
+Scratch::Scratch(const std::string &base) {
+  std::string pattern = base + "/zozerez-bench-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
 
 Scratch::~Scratch() {
   nftw(path_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string base_directory(int argc, char **argv, const char *usage) {
+  std::string base;
+  if (argc > 1 && argv[1][0] != '-') {
+    base = argv[1];
+  } else {
+    const char *tmp = getenv("TMPDIR");
+    base = tmp != nullptr && *tmp != '\0' ? tmp : "/var/tmp";
+  }
+  struct stat st;
+  if (stat(base.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    std::fprintf(stderr, "%s: %s is not a directory\nusage: %s %s\n", argv[0], base.c_str(),
+                 argv[0], usage);
+    std::exit(2);
+  }
+  return base;
+}
+
+bool has_flag(int argc, char **argv, const char *flag) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == flag) return true;
+  }
+  return false;
 }
 
 bool write_direct(const std::string &path, const std::string &data) {

@@ -8,10 +8,11 @@
 
 namespace zz::bench {
 
-// Scratch - a fresh directory under $TMPDIR (or /var/tmp, a disk), removed at the end.
+// Scratch - a fresh directory under `base` (tmpfs such as /dev/shm, or a
+// disk), removed at the end
 class Scratch {
  public:
-  Scratch();
+  explicit Scratch(const std::string &base);
   ~Scratch();
   Scratch(const Scratch &) = delete;
   Scratch &operator=(const Scratch &) = delete;
@@ -27,6 +28,12 @@ inline double seconds_since(std::chrono::steady_clock::time_point start) {
 
 // write_direct - open, write, fdatasync, close: the least any stored file costs
 bool write_direct(const std::string &path, const std::string &data);
+
+// base_directory - the directory named on the command line (argv[1]), else
+// $TMPDIR, else /var/tmp; exits with usage when argv[1] is not a directory
+std::string base_directory(int argc, char **argv, const char *usage);
+// has_flag - whether one of the arguments after the directory is `flag`
+bool has_flag(int argc, char **argv, const char *flag);
 
 inline void report(const char *what, int files, double module_seconds, double floor_seconds,
                    double goal) {

@@ -267,8 +267,12 @@ int main(int argc, char **argv) {
     }
   }
   zura_vez_configure("bench", 600, 0);
-  zz::bench::Scratch scratch;
-  const std::string where = dir.empty() ? scratch.path() : dir;
+  if (dir.empty()) {
+    const char *tmp = std::getenv("TMPDIR");
+    dir = tmp != nullptr && *tmp != '\0' ? tmp : "/var/tmp";
+  }
+  zz::bench::Scratch scratch(dir);
+  const std::string where = scratch.path();
   std::printf("claim and release, %d messages x %d rounds\n", messages, rounds);
   measure("SQLite",
           std::string("Driver=") + kSqlite + ";Database=" + where + "/claims.db;Timeout=20000",

@@ -65,8 +65,8 @@ bool floor_check(const std::string &data, const std::string &sig, X509_STORE *st
 
 }  // namespace
 
-int main() {
-  zz::bench::Scratch scratch;
+int main(int argc, char **argv) {
+  zz::bench::Scratch scratch(zz::bench::base_directory(argc, argv, "[DIR]"));
   const std::string dir = scratch.path();
   const std::string cmd =
       "cd '" + dir +

@@ -2,6 +2,8 @@
 // (by the encoding the header and BOM fix), then read as sections and values.
 #include "roriv/reg_store.h"
 
+#include <atomic>
+
 #include <cctype>
 #include <cstdlib>
 #include <optional>
@@ -393,7 +395,9 @@ class RegParser {
 
 bool RegStore::parse(std::string_view bytes, const std::string &file_name, RegStore *out,
                      std::string *error) {
+  static std::atomic<uint64_t> parses{0};
   RegStore store;
+  store.generation_ = ++parses;
   RegParser parser(file_name, &store);
   if (!parser.run(bytes, error)) return false;
   *out = std::move(store);
@@ -401,10 +405,27 @@ bool RegStore::parse(std::string_view bytes, const std::string &file_name, RegSt
 }
 
 const RegValue *RegStore::find(std::string_view key, std::string_view name) const {
-  auto k = keys_.find(normalise_key(key));
-  if (k == keys_.end()) return nullptr;
-  auto v = k->second.values.find(upper(name));
-  return v == k->second.values.end() ? nullptr : &v->second;
+  // A reader asks for many values under one key in a row: the key as last
+  // asked (in this thread, of this parse) is looked up once.
+  thread_local struct {
+    uint64_t generation = 0;
+    std::string asked;
+    const Key *found = nullptr;
+    std::string scratch;
+  } last;
+  if (last.generation != generation_ || last.asked != key) {
+    normalise_key_into(key, &last.scratch);
+    auto k = keys_.find(last.scratch);
+    last.generation = generation_;
+    last.asked.assign(key.data(), key.size());
+    last.found = k == keys_.end() ? nullptr : &k->second;
+  }
+  if (last.found == nullptr) return nullptr;
+  thread_local std::string id;
+  id.assign(name.data(), name.size());
+  for (char &c : id) c = upper1251(c);
+  auto v = last.found->values.find(id);
+  return v == last.found->values.end() ? nullptr : &v->second;
 }
 
 std::vector<std::pair<std::string, RegValue>> RegStore::values(std::string_view key) const {
@@ -415,13 +436,20 @@ std::vector<std::pair<std::string, RegValue>> RegStore::values(std::string_view 
   return out;
 }
 
-std::string normalise_key(std::string_view key) {
+void normalise_key_into(std::string_view key, std::string *out) {
   // Separators and blanks go together from the end: "A\\ " names the key "A".
-  std::string out = upper(trim(key));
-  while (!out.empty() && (out.back() == '\\' || out.back() == '/' || out.back() == ' ' ||
-                          out.back() == '\t' || out.back() == '\r')) {
-    out.pop_back();
+  key = trim(key);
+  out->assign(key.data(), key.size());
+  for (char &c : *out) c = upper1251(c);
+  while (!out->empty() && (out->back() == '\\' || out->back() == '/' || out->back() == ' ' ||
+                           out->back() == '\t' || out->back() == '\r')) {
+    out->pop_back();
   }
+}
+
+std::string normalise_key(std::string_view key) {
+  std::string out;
+  normalise_key_into(key, &out);
   return out;
 }
 

@@ -6,9 +6,9 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -23,12 +23,21 @@ struct RegValue {
 
 class RegStore {
  public:
+  RegStore() = default;
+  // Not copied: lookups remember where a key of this parse lies.
+  RegStore(const RegStore &) = delete;
+  RegStore &operator=(const RegStore &) = delete;
+  RegStore(RegStore &&) = default;
+  RegStore &operator=(RegStore &&) = default;
+
   // parse - false with `error` ("FILE, line N: what") when the file is refused
   static bool parse(std::string_view bytes, const std::string &file_name, RegStore *out,
                     std::string *error);
 
   // find - key path and value name compared without regard to case
   const RegValue *find(std::string_view key, std::string_view name) const;
+  // generation - which parse this is (unique in the process)
+  uint64_t generation() const { return generation_; }
   // first_key - the first key of the file as written ("" for none)
   const std::string &first_key() const { return first_key_; }
   // keys - every key as written, in file order
@@ -39,10 +48,11 @@ class RegStore {
  private:
   struct Key {
     std::string name;
-    std::map<std::string, RegValue> values;    // by upper-cased name
-    std::map<std::string, std::string> names;  // upper-cased name -> as written
+    std::unordered_map<std::string, RegValue> values;    // by upper-cased name
+    std::unordered_map<std::string, std::string> names;  // upper-cased name -> as written
   };
-  std::map<std::string, Key> keys_;  // by normalised key path
+  std::unordered_map<std::string, Key> keys_;  // by normalised key path
+  uint64_t generation_ = 0;                    // of the parse: lookups tell stores apart by it
   std::vector<std::string> key_order_;
   std::string first_key_;
 
@@ -51,6 +61,7 @@ class RegStore {
 
 // normalise_key - upper case of code page 1251, no final "\"
 std::string normalise_key(std::string_view key);
+void normalise_key_into(std::string_view key, std::string *out);
 // expand_environment - %VAR% references replaced where VAR is set
 std::string expand_environment(std::string_view text);
 

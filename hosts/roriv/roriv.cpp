@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/cp1251.h"
@@ -32,30 +33,40 @@ std::string text_of(const char *s) {
   return s != nullptr ? s : "";
 }
 
-// string_value - strings and expandable strings (expanded); nothing else reads as text
-bool string_value(const char *key, const char *name, std::string *out) {
-  auto value = zz::roriv::lookup(text_of(key), text_of(name));
-  if (!value) return false;
-  if (value->kind == RegValue::Kind::kString) {
-    *out = value->text;
-  } else if (value->kind == RegValue::Kind::kExpandString) {
-    *out = zz::roriv::expand_environment(value->text);
-  } else {
-    return false;
-  }
-  return true;
+std::string_view view_of(const char *s) {
+  return s != nullptr ? std::string_view(s) : std::string_view();
 }
 
-uint32_t copy_out(const std::string &text, char *buffer, uint32_t size) {
+// found - the value asked for, in a buffer each thread reuses: a read
+// allocates nothing once the thread has read a text as long
+const RegValue *found(const char *key, const char *name) {
+  thread_local RegValue value;
+  if (!zz::roriv::lookup(view_of(key), view_of(name), &value)) return nullptr;
+  return &value;
+}
+
+// string_value - strings and expandable strings (expanded); nothing else reads as text
+const std::string *string_value(const char *key, const char *name) {
+  const RegValue *value = found(key, name);
+  if (value == nullptr) return nullptr;
+  if (value->kind == RegValue::Kind::kString) return &value->text;
+  if (value->kind != RegValue::Kind::kExpandString) return nullptr;
+  thread_local std::string expanded;
+  expanded = zz::roriv::expand_environment(value->text);
+  return &expanded;
+}
+
+uint32_t copy_out(std::string_view text, char *buffer, uint32_t size) {
   if (buffer == nullptr || text.size() + 1 > size) return kNotRead;
-  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  std::memcpy(buffer, text.data(), text.size());
+  buffer[text.size()] = '\0';
   return kRead;
 }
 
 uint32_t dword_value(const char *key, const char *name, uint32_t *value) {
-  auto found = zz::roriv::lookup(text_of(key), text_of(name));
-  if (!found || found->kind != RegValue::Kind::kDword || value == nullptr) return kNotRead;
-  *value = found->number;
+  const RegValue *v = found(key, name);
+  if (v == nullptr || v->kind != RegValue::Kind::kDword || value == nullptr) return kNotRead;
+  *value = v->number;
   return kRead;
 }
 
@@ -98,21 +109,21 @@ RORIV_EXPORT uint32_t OLM_ConfGetDWORDEx(const char *key, const char *name, uint
 RORIV_EXPORT uint32_t OLM_ConfGetString(const char *key, const char *name, char *buffer,
                                         uint32_t size, uint32_t) {
   return shielded("OLM_ConfGetString", kNotRead, [&] {
-    std::string text;
-    if (!string_value(key, name, &text)) return kNotRead;
-    return copy_out(text, buffer, size);
+    const std::string *text = string_value(key, name);
+    if (text == nullptr) return kNotRead;
+    return copy_out(*text, buffer, size);
   });
 }
 
 RORIV_EXPORT uint32_t OLM_ConfGetPath(const char *key, const char *name, char *buffer,
                                       const char *default_text, uint32_t) {
   return shielded("OLM_ConfGetPath", kNotRead, [&] {
-    std::string text;
-    if (!string_value(key, name, &text)) {
+    const std::string *text = string_value(key, name);
+    if (text == nullptr) {
       if (default_text == nullptr || *default_text == '\0') return kNotRead;
-      text = default_text;
+      return copy_out(default_text, buffer, kPathSize);
     }
-    return copy_out(text, buffer, kPathSize);
+    return copy_out(*text, buffer, kPathSize);
   });
 }
 

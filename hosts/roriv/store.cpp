@@ -1,22 +1,29 @@
 // store.cpp - the process's store: settings from roriv_setup, else from
 // RORIV_STORE and RORIV_KEY. On Windows a store without a file is the
-// registry under HKEY_LOCAL_MACHINE (the key named, else SOFTWARE\Zozerez). Every operation of the
-// module that reads settings begins by fetching the registry key; that is when the file is looked
-// at again, and it is parsed again only when its size, times or identity changed. Lookups in
-// between answer from the parsed file. A file read within the file times' resolution of its last
-// change may change again without its stamp showing it, so its bytes are compared on the next look
-// too, until one look comes late enough to trust the stamp. A file that turns bad or goes away
-// while a good one is loaded is reported once, and the good one stays in force.
+// registry under HKEY_LOCAL_MACHINE (the key named, else SOFTWARE\Zozerez).
+// Every operation of the module that reads settings begins by fetching the
+// registry key; that is when the file may be looked at again: at most once
+// per RORIV_RECHECK_MS (250 ms unless set; 0: at every fetch), so that a
+// change counts within that time. It is parsed again only when its size,
+// times or identity changed. Reads in between answer from the parsed file.
+// A file read within the file times' resolution of its last change may
+// change again without its stamp showing it, so its bytes are compared on
+// every fetch until one comes late enough to trust the stamp. A file that
+// turns bad or goes away while a good one is loaded is reported once, and the
+// good one stays in force.
 #include "roriv/store.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
+#include <unordered_map>
 
 #include "common/cp1251.h"
 #include "roriv/event_log.h"
@@ -56,10 +63,23 @@ struct StoreState {
   FileStamp stamp;
   bool racy = false;  // the stamp cannot be trusted yet: compare the bytes
   bool loaded = false;
-  RegStore store;
+  // The parsed file, shared with the readers' caches; replaced whole when
+  // the file changes. `generation` names it for readers that take no lock
+  // (0: none loaded).
+  std::shared_ptr<const RegStore> store;
+  std::atomic<uint64_t> generation{0};
   std::string bytes;  // of the loaded store
   std::string error;  // why the file is refused; the loaded store may still serve
+  // The file is looked at again no sooner than this (RORIV_RECHECK_MS).
+  std::chrono::steady_clock::duration recheck = std::chrono::milliseconds(250);
+  std::chrono::steady_clock::time_point next_look;
 };
+
+std::chrono::steady_clock::duration recheck_from_environment() {
+  const char *text = std::getenv("RORIV_RECHECK_MS");
+  if (text == nullptr || *text == '\0') return std::chrono::milliseconds(250);
+  return std::chrono::milliseconds(std::strtoul(text, nullptr, 10));
+}
 
 StoreState &state() {
   static StoreState s;
@@ -72,6 +92,7 @@ void configure_from_environment(StoreState &s) {
   const char *key = std::getenv("RORIV_KEY");
   s.path = path != nullptr ? path : "";
   s.key = key != nullptr ? key : "";
+  s.recheck = recheck_from_environment();
   s.configured = true;
 }
 
@@ -152,9 +173,15 @@ void refresh(StoreState &s) {
 #endif
   if (s.path.empty()) {
     s.loaded = false;
+    s.generation.store(0, std::memory_order_release);
     s.error = "no store file: set RORIV_STORE or call roriv_setup";
     return;
   }
+  // Each operation asks; the file is looked at once per interval, and on
+  // every ask while its last change is too recent for its stamp to be trusted.
+  const auto now = std::chrono::steady_clock::now();
+  if ((s.loaded || !s.error.empty()) && !s.racy && now < s.next_look) return;
+  s.next_look = now + s.recheck;
   bool exists = false;
   FileStamp stamp = stamp_of(s.path, &exists);
   if (!exists) {
@@ -179,7 +206,8 @@ void refresh(StoreState &s) {
     refuse(s, error);
     return;
   }
-  s.store = std::move(parsed);
+  s.store = std::make_shared<const RegStore>(std::move(parsed));
+  s.generation.store(s.store->generation(), std::memory_order_release);
   s.bytes = bytes.str();
   s.loaded = true;
   s.error.clear();
@@ -193,25 +221,59 @@ void configure_store(const std::string &path, const std::string &key) {
   s.configured = true;
   s.path = path;
   s.key = key;
+  s.recheck = recheck_from_environment();
+  s.next_look = {};
   s.loaded = false;
+  s.generation.store(0, std::memory_order_release);
   s.bytes.clear();
   s.error.clear();
   s.stamp = FileStamp{};
   s.racy = false;
 }
 
-std::optional<RegValue> lookup(const std::string &key, const std::string &name) {
+bool lookup(std::string_view key, std::string_view name, RegValue *out) {
   StoreState &s = state();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  configure_from_environment(s);
+  // Each thread keeps what it read from the store now in force, answers
+  // absent values included: a read takes no lock and copies one value.
+  thread_local struct {
+    uint64_t generation = 0;
+    std::shared_ptr<const RegStore> store;  // kept alive while answers point into it
+    std::unordered_map<std::string, const RegValue *> answers;
+    std::string asked;
+  } cache;
+  const uint64_t generation = s.generation.load(std::memory_order_acquire);
+  if (generation == 0 || generation != cache.generation) {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    configure_from_environment(s);
 #if defined(_WIN32)
-  if (uses_registry(s)) return registry_value(key, name);
+    if (uses_registry(s)) {
+      auto value = registry_value(std::string(key), std::string(name));
+      if (!value) return false;
+      *out = std::move(*value);
+      return true;
+    }
 #endif
-  if (!s.loaded && s.error.empty()) refresh(s);
-  if (!s.loaded) return std::nullopt;
-  const RegValue *value = s.store.find(key, name);
-  if (value == nullptr) return std::nullopt;
-  return *value;
+    if (!s.loaded && s.error.empty()) refresh(s);
+    if (!s.loaded) return false;
+    cache.store = s.store;
+    cache.generation = s.store->generation();
+    cache.answers.clear();
+  }
+  cache.asked.assign(key.data(), key.size());
+  cache.asked.push_back('\0');
+  cache.asked.append(name.data(), name.size());
+  auto known = cache.answers.find(cache.asked);
+  if (known == cache.answers.end()) {
+    // Bounded: a caller asking for ever new names does not grow it for ever.
+    if (cache.answers.size() > 4096) cache.answers.clear();
+    known = cache.answers.emplace(cache.asked, cache.store->find(key, name)).first;
+  }
+  const RegValue *value = known->second;
+  if (value == nullptr) return false;
+  out->kind = value->kind;
+  out->number = value->number;
+  out->text.assign(value->text);
+  return true;
 }
 
 std::optional<std::string> host_key() {
@@ -226,8 +288,8 @@ std::optional<std::string> host_key() {
 #endif
   if (!s.loaded) return std::nullopt;
   if (s.key.empty()) {
-    if (s.store.first_key().empty()) return std::nullopt;
-    return s.store.first_key();
+    if (s.store->first_key().empty()) return std::nullopt;
+    return s.store->first_key();
   }
   std::string key = key_1251(s);
   if (key.empty()) return std::nullopt;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "roriv/reg_store.h"
 
@@ -12,8 +13,9 @@ namespace zz::roriv {
 
 void configure_store(const std::string &path, const std::string &key);
 
-// lookup - from the file as last loaded; an unreadable or refused file answers nothing
-std::optional<RegValue> lookup(const std::string &key, const std::string &name);
+// lookup - from the file as last loaded, copied into `out` (whose buffer a
+// caller reuses); an unreadable or refused file answers nothing
+bool lookup(std::string_view key, std::string_view name, RegValue *out);
 // host_key - the key in code page 1251, after bringing the store in line with
 // the file; nothing when the store is unusable
 std::optional<std::string> host_key();

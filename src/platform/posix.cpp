@@ -31,6 +31,10 @@ namespace {
 using posix::Place;
 
 thread_local uint32_t t_last_error = 0;
+// A missing path whose error (2 or 3) is worked out only when asked for: the
+// module asks rarely, and most misses are existence checks.
+constexpr uint32_t kErrMissingUnresolved = 0xFFFFFFFE;
+thread_local std::string t_missing_path;
 // The longest path the module's buffers hold.
 constexpr size_t kMaxPath = 2047;
 
@@ -70,15 +74,23 @@ bool fail_with(uint32_t code) {
 // fail_at - as fail, but a path whose directory is missing gives "path not
 // found" (3) like Windows, and only a missing last component "file not found" (2)
 bool fail_at(int err, const std::string &path) {
-  if (err == ENOENT) {
-    size_t slash = path.rfind('/');
-    struct stat st;
-    if (slash != std::string::npos && slash != 0 &&
-        (::stat(path.substr(0, slash).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
-      return fail_with(kErrPathNotFound);
-    }
+  if (err != ENOENT) return fail(err);
+  t_missing_path = path;
+  return fail_with(kErrMissingUnresolved);
+}
+
+uint32_t resolved_last_error() {
+  if (t_last_error != kErrMissingUnresolved) return t_last_error;
+  const std::string &path = t_missing_path;
+  size_t slash = path.rfind('/');
+  struct stat st;
+  if (slash != std::string::npos && slash != 0 &&
+      (::stat(path.substr(0, slash).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+    t_last_error = kErrPathNotFound;
+  } else {
+    t_last_error = kErrFileNotFound;
   }
-  return fail(err);
+  return t_last_error;
 }
 
 std::string native(const char *path) {
@@ -215,13 +227,23 @@ class PosixOs final : public Os {
   std::unique_ptr<File> open(const char *path, OpenMode mode) override {
     std::string p = native(path);
     const bool writing = mode == OpenMode::kWriteCreateTruncate;
-    // O_NONBLOCK keeps a planted FIFO from hanging the open; no O_TRUNC: the
-    // file is emptied only once the lock is ours.
+    // O_NONBLOCK keeps a planted FIFO from hanging the open (plain files
+    // ignore it); no O_TRUNC: the file is emptied only once the lock is ours.
     int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (writing ? (O_WRONLY | O_CREAT) : O_RDONLY);
     Place place;
     if (!posix::place_of(p, &place)) {
       fail_at(errno, p);
       return nullptr;
+    }
+    if (writing) {
+      // Most writes make a new file: made exclusively, nothing else stands
+      // at its name and there is nothing to empty.
+      int fd = ::openat(place.dir(), place.name(), flags | O_EXCL, 0666);
+      if (fd >= 0) return locked(fd);
+      if (errno != EEXIST) {
+        fail_at(errno == ELOOP ? EACCES : errno, p);
+        return nullptr;
+      }
     }
     // Only plain files are opened at all: a device node may act on an open.
     struct stat st;
@@ -242,20 +264,12 @@ class PosixOs final : public Os {
       fail(EACCES);
       return nullptr;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      int err = errno;
-      ::close(fd);
-      fail(err);
+    auto file = locked(fd);
+    if (file && writing && ::ftruncate(fd, 0) != 0) {
+      fail(errno);
       return nullptr;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    if (writing && ::ftruncate(fd, 0) != 0) {
-      int err = errno;
-      ::close(fd);
-      fail(err);
-      return nullptr;
-    }
-    return std::make_unique<PosixFile>(fd);
+    return file;
   }
 
   std::unique_ptr<Finder> find_first(const char *pattern, DirEntry *first) override {
@@ -343,7 +357,7 @@ class PosixOs final : public Os {
     if (errno == ENOENT) {
       // Windows names the missing directory (3) before a missing source (2).
       fail_at(ENOENT, target);
-      return t_last_error == kErrPathNotFound ? false : fail_at(ENOENT, source);
+      return resolved_last_error() == kErrPathNotFound ? false : fail_at(ENOENT, source);
     }
     if (errno != EINVAL && errno != ENOSYS && errno != EXDEV) return fail(errno);
     return move_without_noreplace(source, target, errno == EXDEV);
@@ -410,7 +424,7 @@ class PosixOs final : public Os {
     return true;
   }
 
-  uint32_t last_error() override { return t_last_error; }
+  uint32_t last_error() override { return resolved_last_error(); }
 
  private:
   // stat_of - the entry itself (never a link's target); false with the error set
@@ -421,6 +435,18 @@ class PosixOs final : public Os {
       return fail_at(errno, path);
     }
     return true;
+  }
+
+  // locked - the open file once its lock is ours; closed and null when
+  // another holds it
+  static std::unique_ptr<File> locked(int fd) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      int err = errno;
+      ::close(fd);
+      fail(err);
+      return nullptr;
+    }
+    return std::make_unique<PosixFile>(fd);
   }
 
   // fail_listing - a directory to list that is missing is a missing path (3)

@@ -22,6 +22,8 @@ class RorivExports : public testing::Test {
     write(
         "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zozerez]\n\"InnRulezFlags\"=dword:00000001\n"
         "\"SaveInErrorPath\"=\"/var/err\"\n\"Empty\"=\"\"\n");
+    // Every fetch of the key looks at the file: a change counts at once.
+    setenv("RORIV_RECHECK_MS", "0", 1);
     ASSERT_EQ(roriv_setup(store_.c_str(), nullptr), 0u);
   }
   void TearDown() override { roriv_set_log_file(nullptr); }
