@@ -33,19 +33,46 @@ bool skip_list_holds(const GetFileCtx *ctx, uint32_t kind, const char *path) {
   return false;
 }
 
-size_t SkipIndex::FoldHash::operator()(std::string_view text) const {
-  size_t hash = 14695981039346656037ull;  // FNV-1a over the folded bytes
-  for (char c : text)
-    hash = (hash ^ static_cast<unsigned char>(os::upper_1251(c))) * 1099511628211ull;
+namespace {
+
+// fold_hash - FNV-1a over the last 32 bytes (paths of one directory differ
+// at their end) with ASCII letters folded and every other byte counted as one
+// and the same: texts equal without regard to case, Cyrillic included, hash
+// alike without a case table per byte.
+size_t fold_hash(std::string_view text) {
+  size_t hash = 14695981039346656037ull ^ text.size();
+  for (size_t i = text.size() > 32 ? text.size() - 32 : 0; i < text.size(); ++i) {
+    unsigned char b = static_cast<unsigned char>(text[i]);
+    if (b >= 'a' && b <= 'z') b = static_cast<unsigned char>(b - 32);
+    if (b >= 0x80) b = 0x80;
+    hash = (hash ^ b) * 1099511628211ull;
+  }
   return hash;
 }
 
-bool SkipIndex::FoldEqual::operator()(std::string_view a, std::string_view b) const {
+bool fold_equal(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
+  if (a == b) return true;
   for (size_t i = 0; i < a.size(); ++i) {
     if (os::upper_1251(a[i]) != os::upper_1251(b[i])) return false;
   }
   return true;
+}
+
+}  // namespace
+
+void SkipIndex::build(size_t nodes) {
+  size_t size = 64;
+  while (size < nodes * 2) size *= 2;
+  slots_.assign(size, Slot{});
+  for (const SkipNode *node = ctx_->SkipList; node != nullptr; node = node->Next) {
+    if (node->Kind != kind_ || node->Path == nullptr) continue;
+    const std::string_view path(node->Path);
+    const size_t hash = fold_hash(path);
+    size_t at = hash & (size - 1);
+    while (slots_[at].path != nullptr) at = (at + 1) & (size - 1);
+    slots_[at] = Slot{hash, node->Path, path.size()};
+  }
 }
 
 bool SkipIndex::holds(const std::string &path) {
@@ -55,15 +82,17 @@ bool SkipIndex::holds(const std::string &path) {
     size_t nodes = 0;
     for (const SkipNode *node = ctx_->SkipList; node != nullptr; node = node->Next) ++nodes;
     state_ = nodes <= kShortList ? State::kShort : State::kHashed;
-    if (state_ == State::kHashed) {
-      paths_.reserve(nodes);
-      for (const SkipNode *node = ctx_->SkipList; node != nullptr; node = node->Next) {
-        if (node->Kind == kind_ && node->Path != nullptr) paths_.insert(node->Path);
-      }
-    }
+    if (state_ == State::kHashed) build(nodes);
   }
   if (state_ == State::kShort) return skip_list_holds(ctx_, kind_, path.c_str());
-  return paths_.count(path) != 0;
+  const size_t hash = fold_hash(path);
+  const size_t mask = slots_.size() - 1;
+  for (size_t at = hash & mask; slots_[at].path != nullptr; at = (at + 1) & mask) {
+    const Slot &slot = slots_[at];
+    if (slot.hash == hash && fold_equal(path, std::string_view(slot.path, slot.length)))
+      return true;
+  }
+  return false;
 }
 
 void free_skip_list(GetFileCtx *ctx) {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <vector>
 
 #include "zozerez.h"
 
@@ -25,24 +25,25 @@ void free_skip_list(GetFileCtx *ctx);
 
 // SkipIndex - the skip list's paths of one kind for one scan, which checks
 // every name of a directory: a short list is searched as it is, a long one
-// (thousands of files held back) is hashed once, so that a scan costs the
-// same whether few or many files wait behind the skip list.
+// (thousands of files held back) is put once into a flat hash table, so that
+// a scan costs about the same whether few or many files wait behind the list.
 class SkipIndex {
  public:
   SkipIndex(const GetFileCtx *ctx, uint32_t kind) : ctx_(ctx), kind_(kind) {}
   bool holds(const std::string &path);
 
  private:
-  struct FoldHash {
-    size_t operator()(std::string_view text) const;
+  struct Slot {
+    size_t hash = 0;
+    const char *path = nullptr;  // null: empty slot
+    size_t length = 0;
   };
-  struct FoldEqual {
-    bool operator()(std::string_view a, std::string_view b) const;
-  };
+  void build(size_t nodes);
+
   const GetFileCtx *ctx_;
   uint32_t kind_;
   enum class State { kNew, kShort, kHashed } state_ = State::kNew;
-  std::unordered_set<std::string_view, FoldHash, FoldEqual> paths_;
+  std::vector<Slot> slots_;  // a power of two, at most half full
 };
 
 }  // namespace zz

@@ -70,11 +70,12 @@ int32_t find_file(GetFileCtx *ctx, const char *directory, FileEntry **files, uin
   auto finder = os::current().find_first(pattern.c_str(), &entry);
   if (!finder) return 1;
   SkipIndex skip(ctx, kSkipFile);
+  std::string pickup;
   do {
     if ((entry.attributes & os::kAttrDirectory) != 0 || is_dot_name(entry.name)) continue;
     if (is_work_name(entry.name.c_str())) continue;
     if (mask[0] != '\0' && match_mask(mask, entry.name.c_str()) != 0) continue;
-    const std::string pickup = std::string(dir) + entry.name;
+    pickup.assign(dir).append(entry.name);
     if (skip.holds(pickup)) continue;
     uint8_t *data = nullptr;
     uint32_t length = 0;

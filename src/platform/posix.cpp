@@ -15,11 +15,13 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/codepage_tables.h"
 #include "platform/os.h"
@@ -186,40 +188,80 @@ class PosixFile final : public File {
   int fd_;
 };
 
+// PosixFinder - a listing of one directory filtered by a pattern, or a
+// single entry. The entries are read with getdents64 into a buffer that
+// starts small and grows: most scans stop at the first file they can take,
+// and a large first read would cost in proportion to the directory. The
+// entry's type comes with the name; a file system that does not give it
+// (DT_UNKNOWN) is asked with fstatat. Listings tell directories, files and
+// neither apart; the read-only bit is reported by get_attributes.
 class PosixFinder final : public Finder {
  public:
-  // A listing of one directory filtered by a pattern, or a single entry.
-  PosixFinder(DIR *dir, size_t directory_length, std::string pattern)
-      : dir_(dir), directory_length_(directory_length), pattern_(std::move(pattern)) {}
+  PosixFinder(int fd, size_t directory_length, std::string pattern)
+      : fd_(fd), directory_length_(directory_length), pattern_(std::move(pattern)) {}
   PosixFinder() = default;
   ~PosixFinder() override {
-    if (dir_ != nullptr) ::closedir(dir_);
+    if (fd_ >= 0) ::close(fd_);
   }
   PosixFinder(const PosixFinder &) = delete;
   PosixFinder &operator=(const PosixFinder &) = delete;
 
   bool next(DirEntry *entry) override {
-    if (dir_ == nullptr) return fail_with(18);  // ERROR_NO_MORE_FILES
-    while (struct dirent *d = ::readdir(dir_)) {
+    if (fd_ < 0) return fail_with(18);  // ERROR_NO_MORE_FILES
+    for (;;) {
+      if (at_ >= filled_ && !read_more()) return fail_with(18);
+      const auto *d = reinterpret_cast<const struct dirent64 *>(buffer_.data() + at_);
+      at_ += d->d_reclen;
       const char *name = d->d_name;
       // A name holding "\", or too long for a path, cannot be addressed
       // through the module's paths.
       if (strchr(name, '\\') != nullptr) continue;
       if (directory_length_ + 1 + strlen(name) > kMaxPath) continue;
       if (!wildcard_match(pattern_.c_str(), name)) continue;
-      struct stat st;
-      if (::fstatat(::dirfd(dir_), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      uint32_t attributes = 0;
+      switch (d->d_type) {
+        case DT_REG:
+          attributes = kAttrArchive;
+          break;
+        case DT_DIR:
+          attributes = kAttrDirectory;
+          break;
+        case DT_UNKNOWN: {
+          struct stat st;
+          if (::fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+          attributes = attributes_of(st) & ~kAttrReadOnly;
+          break;
+        }
+        default:  // links, devices, pipes, sockets: neither file nor directory
+          attributes = kAttrReparsePoint;
+          break;
+      }
       entry->name = name;
-      entry->attributes = attributes_of(st);
+      entry->attributes = attributes;
       return true;
     }
-    return fail_with(18);
   }
 
  private:
-  DIR *dir_ = nullptr;
+  bool read_more() {
+    if (buffer_.empty()) {
+      buffer_.resize(2048);
+    } else if (buffer_.size() < 32768) {
+      buffer_.resize(buffer_.size() * 2);
+    }
+    const long n = ::syscall(SYS_getdents64, fd_, buffer_.data(), buffer_.size());
+    if (n <= 0) return false;
+    filled_ = static_cast<size_t>(n);
+    at_ = 0;
+    return true;
+  }
+
+  int fd_ = -1;
   size_t directory_length_ = 0;
   std::string pattern_;
+  std::vector<char> buffer_;
+  size_t filled_ = 0;
+  size_t at_ = 0;
 };
 
 class PosixOs final : public Os {
@@ -289,8 +331,8 @@ class PosixOs final : public Os {
       first->attributes = attributes_of(st);
       return std::make_unique<PosixFinder>();
     }
-    DIR *dir = open_listing(directory);
-    if (dir == nullptr) return nullptr;
+    const int dir = open_listing(directory);
+    if (dir < 0) return nullptr;
     auto finder = std::make_unique<PosixFinder>(dir, directory.size(), last);
     if (!finder->next(first)) {
       fail(ENOENT);
@@ -459,30 +501,22 @@ class PosixOs final : public Os {
   }
 
   // open_listing - a served directory as configured; one below it only when
-  // no link leads there
-  static DIR *open_listing(const std::string &directory) {
+  // no link leads there; -1 on failure
+  static int open_listing(const std::string &directory) {
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     if (posix::serve(directory)) {
-      DIR *dir = ::opendir(directory.c_str());
-      if (dir == nullptr) fail_listing(errno);
-      return dir;
+      const int fd = ::open(directory.c_str(), kFlags);
+      if (fd < 0) fail_listing(errno);
+      return fd;
     }
     Place place;
     if (!posix::place_of(directory, &place)) {
       fail_listing(errno);
-      return nullptr;
+      return -1;
     }
-    const int fd =
-        ::openat(place.dir(), place.name(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-      fail_listing(errno == ELOOP ? EACCES : errno);
-      return nullptr;
-    }
-    DIR *dir = ::fdopendir(fd);
-    if (dir == nullptr) {
-      fail(errno);
-      ::close(fd);
-    }
-    return dir;
+    const int fd = ::openat(place.dir(), place.name(), kFlags | O_NOFOLLOW);
+    if (fd < 0) fail_listing(errno == ELOOP ? EACCES : errno);
+    return fd;
   }
 
   // Where renameat2 cannot refuse to replace: files are linked then
