@@ -37,12 +37,9 @@ std::string_view view_of(const char *s) {
   return s != nullptr ? std::string_view(s) : std::string_view();
 }
 
-// found - the value asked for, in a buffer each thread reuses: a read
-// allocates nothing once the thread has read a text as long
+// found - the value asked for, valid until this thread's next read
 const RegValue *found(const char *key, const char *name) {
-  thread_local RegValue value;
-  if (!zz::roriv::lookup(view_of(key), view_of(name), &value)) return nullptr;
-  return &value;
+  return zz::roriv::lookup(view_of(key), view_of(name));
 }
 
 // string_value - strings and expandable strings (expanded); nothing else reads as text

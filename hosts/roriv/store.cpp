@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -231,49 +232,70 @@ void configure_store(const std::string &path, const std::string &key) {
   s.racy = false;
 }
 
-bool lookup(std::string_view key, std::string_view name, RegValue *out) {
+namespace {
+
+// AskHash - FNV-1a over 8-byte words: the texts asked are short and many
+struct AskHash {
+  size_t operator()(const std::string &text) const {
+    size_t hash = 14695981039346656037ull ^ text.size();
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+      uint64_t word;
+      std::memcpy(&word, text.data() + i, 8);
+      hash = (hash ^ word) * 1099511628211ull;
+      hash ^= hash >> 29;
+    }
+    for (; i < text.size(); ++i) {
+      hash = (hash ^ static_cast<unsigned char>(text[i])) * 1099511628211ull;
+    }
+    return hash ^ (hash >> 32);
+  }
+};
+
+// Reader - what one thread read from the store in force, absent values
+// included: a read takes no lock and copies nothing.
+struct Reader {
+  uint64_t generation = 0;
+  std::shared_ptr<const RegStore> store;  // kept alive while answers point into it
+  std::unordered_map<std::string, const RegValue *, AskHash> answers;
+  std::string asked;
+  RegValue fetched;  // a value read from the registry
+};
+
+}  // namespace
+
+const RegValue *lookup(std::string_view key, std::string_view name) {
   StoreState &s = state();
-  // Each thread keeps what it read from the store now in force, answers
-  // absent values included: a read takes no lock and copies one value.
-  thread_local struct {
-    uint64_t generation = 0;
-    std::shared_ptr<const RegStore> store;  // kept alive while answers point into it
-    std::unordered_map<std::string, const RegValue *> answers;
-    std::string asked;
-  } cache;
+  thread_local Reader reader;
+  Reader &r = reader;
   const uint64_t generation = s.generation.load(std::memory_order_acquire);
-  if (generation == 0 || generation != cache.generation) {
+  if (generation == 0 || generation != r.generation) {
     std::lock_guard<std::mutex> lock(s.mutex);
     configure_from_environment(s);
 #if defined(_WIN32)
     if (uses_registry(s)) {
       auto value = registry_value(std::string(key), std::string(name));
-      if (!value) return false;
-      *out = std::move(*value);
-      return true;
+      if (!value) return nullptr;
+      r.fetched = std::move(*value);
+      return &r.fetched;
     }
 #endif
     if (!s.loaded && s.error.empty()) refresh(s);
-    if (!s.loaded) return false;
-    cache.store = s.store;
-    cache.generation = s.store->generation();
-    cache.answers.clear();
+    if (!s.loaded) return nullptr;
+    r.store = s.store;
+    r.generation = s.store->generation();
+    r.answers.clear();
   }
-  cache.asked.assign(key.data(), key.size());
-  cache.asked.push_back('\0');
-  cache.asked.append(name.data(), name.size());
-  auto known = cache.answers.find(cache.asked);
-  if (known == cache.answers.end()) {
+  r.asked.assign(key.data(), key.size());
+  r.asked.push_back('\0');
+  r.asked.append(name.data(), name.size());
+  auto known = r.answers.find(r.asked);
+  if (known == r.answers.end()) {
     // Bounded: a caller asking for ever new names does not grow it for ever.
-    if (cache.answers.size() > 4096) cache.answers.clear();
-    known = cache.answers.emplace(cache.asked, cache.store->find(key, name)).first;
+    if (r.answers.size() > 4096) r.answers.clear();
+    known = r.answers.emplace(r.asked, r.store->find(key, name)).first;
   }
-  const RegValue *value = known->second;
-  if (value == nullptr) return false;
-  out->kind = value->kind;
-  out->number = value->number;
-  out->text.assign(value->text);
-  return true;
+  return known->second;
 }
 
 std::optional<std::string> host_key() {

@@ -13,9 +13,10 @@ namespace zz::roriv {
 
 void configure_store(const std::string &path, const std::string &key);
 
-// lookup - from the file as last loaded, copied into `out` (whose buffer a
-// caller reuses); an unreadable or refused file answers nothing
-bool lookup(std::string_view key, std::string_view name, RegValue *out);
+// lookup - from the store as last loaded; null for an absent value or an
+// unreadable or refused file. The answer stays valid until this thread's
+// next lookup.
+const RegValue *lookup(std::string_view key, std::string_view name);
 // host_key - the key in code page 1251, after bringing the store in line with
 // the file; nothing when the store is unusable
 std::optional<std::string> host_key();

@@ -10,9 +10,11 @@
 namespace zz {
 namespace {
 
-bool write_attempt(const char *path, const void *data, uint32_t length) {
+// write_attempt - `made` is set when this attempt made the file
+bool write_attempt(const char *path, const void *data, uint32_t length, bool *made) {
   auto file = os::current().open(path, os::OpenMode::kWriteCreateTruncate);
   if (!file) return false;
+  if (file->created()) *made = true;
   uint32_t put = 0;
   return file->write(data, length, &put) && put == length;
 }
@@ -40,13 +42,12 @@ bool read_attempt(const char *path, uint8_t **data, uint32_t *length) {
 // that a full disk leaves no empty or cut file for a scan or a reader to take
 // as complete; a file that was there before stays as the failure left it.
 int write_to_file(const char *path, const void *data, uint32_t length) {
-  uint32_t attributes = 0;
-  const bool existed = os::current().get_attributes(path, &attributes);
+  bool made = false;
   for (int attempt = 1; attempt <= kFileAttempts; ++attempt) {
-    if (write_attempt(path, data, length)) return 1;
+    if (write_attempt(path, data, length, &made)) return 1;
     if (attempt < kFileAttempts) os::current().sleep_ms(kFilePauseMs);
   }
-  if (!existed) os::current().delete_file(path);
+  if (made) os::current().delete_file(path);
   return 0;
 }
 

@@ -46,6 +46,8 @@ class File {
   virtual bool read(void *buffer, uint32_t len, uint32_t *got) = 0;
   // write - the data reaches the disk before this returns true
   virtual bool write(const void *data, uint32_t len, uint32_t *put) = 0;
+  // created - the open for writing made the file (it was not there before)
+  virtual bool created() const = 0;
 };
 
 struct DirEntry {

@@ -143,7 +143,7 @@ uint32_t attributes_of(const struct stat &st) {
 
 class PosixFile final : public File {
  public:
-  explicit PosixFile(int fd) : fd_(fd) {}
+  explicit PosixFile(int fd, bool created = false) : fd_(fd), created_(created) {}
   ~PosixFile() override { ::close(fd_); }
   PosixFile(const PosixFile &) = delete;
   PosixFile &operator=(const PosixFile &) = delete;
@@ -185,7 +185,11 @@ class PosixFile final : public File {
   }
 
  private:
+  bool created() const override { return created_; }
+
+ private:
   int fd_;
+  bool created_;
 };
 
 // PosixFinder - a listing of one directory filtered by a pattern, or a
@@ -281,7 +285,7 @@ class PosixOs final : public Os {
       // Most writes make a new file: made exclusively, nothing else stands
       // at its name and there is nothing to empty.
       int fd = ::openat(place.dir(), place.name(), flags | O_EXCL, 0666);
-      if (fd >= 0) return locked(fd);
+      if (fd >= 0) return locked(fd, true);
       if (errno != EEXIST) {
         fail_at(errno == ELOOP ? EACCES : errno, p);
         return nullptr;
@@ -481,14 +485,14 @@ class PosixOs final : public Os {
 
   // locked - the open file once its lock is ours; closed and null when
   // another holds it
-  static std::unique_ptr<File> locked(int fd) {
+  static std::unique_ptr<File> locked(int fd, bool created = false) {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       int err = errno;
       ::close(fd);
       fail(err);
       return nullptr;
     }
-    return std::make_unique<PosixFile>(fd);
+    return std::make_unique<PosixFile>(fd, created);
   }
 
   // fail_listing - a directory to list that is missing is a missing path (3)

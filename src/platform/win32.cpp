@@ -55,7 +55,7 @@ DWORD seen_as(const char *name, DWORD attributes) {
 
 class Win32File final : public File {
  public:
-  explicit Win32File(HANDLE handle) : handle_(handle) {}
+  Win32File(HANDLE handle, bool created) : handle_(handle), created_(created) {}
   ~Win32File() override { CloseHandle(handle_); }
   Win32File(const Win32File &) = delete;
   Win32File &operator=(const Win32File &) = delete;
@@ -82,8 +82,11 @@ class Win32File final : public File {
     return true;
   }
 
+  bool created() const override { return created_; }
+
  private:
   HANDLE handle_;
+  bool created_;
 };
 
 class Win32Finder final : public Finder {
@@ -127,7 +130,8 @@ class Win32Os final : public Os {
                                         : (FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT),
                                 nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    auto file = std::make_unique<Win32File>(handle);
+    auto file =
+        std::make_unique<Win32File>(handle, writing && GetLastError() != ERROR_ALREADY_EXISTS);
     // Only plain files, and for reading only a file of one name: a second
     // name could be a file from elsewhere linked in by someone who may not read it.
     BY_HANDLE_FILE_INFORMATION info;

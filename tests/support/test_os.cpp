@@ -38,6 +38,7 @@ class BreakableFile : public os::File {
     }
     return file_->write(data, len, put);
   }
+  bool created() const override { return file_->created(); }
 
  private:
   std::unique_ptr<os::File> file_;
