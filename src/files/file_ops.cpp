@@ -37,6 +37,9 @@ void clear_read_only(const char *path) {
 }
 
 int delete_file(const char *path) {
+  // Where a read-only file cannot be deleted (Windows), it is made writable
+  // and deleted again; where it can, the attribute is never looked at.
+  if (os::current().delete_file(path)) return 1;
   clear_read_only(path);
   return os::current().delete_file(path) ? 1 : 0;
 }

@@ -149,12 +149,19 @@ class PosixFile final : public File {
   PosixFile &operator=(const PosixFile &) = delete;
 
   bool size(uint32_t *out) override {
-    struct stat st;
-    if (::fstat(fd_, &st) != 0) return fail(errno);
-    if (st.st_size >= 0xFFFFFFFFLL) return fail_with(kErrAccessDenied);
-    *out = static_cast<uint32_t>(st.st_size);
+    long long size = known_size_;
+    if (size < 0) {
+      struct stat st;
+      if (::fstat(fd_, &st) != 0) return fail(errno);
+      size = static_cast<long long>(st.st_size);
+    }
+    if (size >= 0xFFFFFFFFLL) return fail_with(kErrAccessDenied);
+    *out = static_cast<uint32_t>(size);
     return true;
   }
+
+  // know_size - the size as the open found it once the lock was held
+  void know_size(long long size) { known_size_ = size; }
 
   bool read(void *buffer, uint32_t len, uint32_t *got) override {
     uint32_t total = 0;
@@ -190,6 +197,7 @@ class PosixFile final : public File {
  private:
   int fd_;
   bool created_;
+  long long known_size_ = -1;
 };
 
 // PosixFinder - a listing of one directory filtered by a pattern, or a
@@ -303,18 +311,20 @@ class PosixOs final : public Os {
       fail_at(errno == ELOOP ? EACCES : errno, p);
       return nullptr;
     }
-    // A second name for a file read here could be a file from elsewhere
-    // linked in by someone who may not read it.
+    auto file = locked(fd);
+    if (!file) return nullptr;
+    // Looked at once the lock is ours, so that the size is the one a reader
+    // gets. A second name for a file read here could be a file from
+    // elsewhere linked in by someone who may not read it.
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (!writing && st.st_nlink > 1)) {
-      ::close(fd);
       fail(EACCES);
       return nullptr;
     }
-    auto file = locked(fd);
-    if (file && writing && ::ftruncate(fd, 0) != 0) {
+    if (writing && ::ftruncate(fd, 0) != 0) {
       fail(errno);
       return nullptr;
     }
+    if (!writing) file->know_size(static_cast<long long>(st.st_size));
     return file;
   }
 
@@ -444,7 +454,10 @@ class PosixOs final : public Os {
     }
   }
 
-  uint32_t thread_id() override { return static_cast<uint32_t>(::gettid()); }
+  uint32_t thread_id() override {
+    thread_local const uint32_t id = static_cast<uint32_t>(::gettid());
+    return id;
+  }
 
   bool create_uuid(uint8_t id[16]) override {
     size_t have = 0;
@@ -485,7 +498,7 @@ class PosixOs final : public Os {
 
   // locked - the open file once its lock is ours; closed and null when
   // another holds it
-  static std::unique_ptr<File> locked(int fd, bool created = false) {
+  static std::unique_ptr<PosixFile> locked(int fd, bool created = false) {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       int err = errno;
       ::close(fd);
