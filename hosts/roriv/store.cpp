@@ -24,7 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
-#include <unordered_map>
+#include <vector>
 
 #include "common/cp1251.h"
 #include "roriv/event_log.h"
@@ -234,32 +234,79 @@ void configure_store(const std::string &path, const std::string &key) {
 
 namespace {
 
-// AskHash - FNV-1a over 8-byte words: the texts asked are short and many
-struct AskHash {
-  size_t operator()(const std::string &text) const {
-    size_t hash = 14695981039346656037ull ^ text.size();
-    size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-      uint64_t word;
-      std::memcpy(&word, text.data() + i, 8);
-      hash = (hash ^ word) * 1099511628211ull;
-      hash ^= hash >> 29;
-    }
-    for (; i < text.size(); ++i) {
-      hash = (hash ^ static_cast<unsigned char>(text[i])) * 1099511628211ull;
-    }
-    return hash ^ (hash >> 32);
+// hash_text - FNV-1a over 8-byte words: the texts asked are short and many
+uint64_t hash_text(std::string_view text, uint64_t hash) {
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    hash = (hash ^ word) * 1099511628211ull;
+    hash ^= hash >> 29;
   }
-};
+  for (; i < text.size(); ++i)
+    hash = (hash ^ static_cast<unsigned char>(text[i])) * 1099511628211ull;
+  return hash ^ (hash >> 32);
+}
 
 // Reader - what one thread read from the store in force, absent values
-// included: a read takes no lock and copies nothing.
-struct Reader {
+// included, in a flat table: a read takes no lock and copies nothing.
+class Reader {
+ public:
+  // answer - the store's answer to (key, name), asked of it once
+  const RegValue *answer(std::string_view key, std::string_view name) {
+    const uint64_t hash = hash_text(name, hash_text(key, 14695981039346656037ull) ^ key.size());
+    const size_t mask = slots_.size() - 1;
+    size_t at = hash & mask;
+    for (; slots_[at].used; at = (at + 1) & mask) {
+      const Slot &slot = slots_[at];
+      if (slot.hash == hash && slot.key == key && slot.name == name) return slot.value;
+    }
+    const RegValue *value = store->find(key, name);
+    // At most half full; a caller asking for ever new names starts afresh.
+    if (++used_ * 2 > slots_.size()) {
+      if (slots_.size() >= 8192) {
+        reset();
+      } else {
+        grow();
+      }
+      return answer(key, name);
+    }
+    slots_[at] = Slot{true, hash, std::string(key), std::string(name), value};
+    return value;
+  }
+
+  // reset - forgets every answer (the store in force changed)
+  void reset() {
+    slots_.assign(slots_.empty() ? 512 : slots_.size(), Slot{});
+    used_ = 0;
+  }
+
   uint64_t generation = 0;
   std::shared_ptr<const RegStore> store;  // kept alive while answers point into it
-  std::unordered_map<std::string, const RegValue *, AskHash> answers;
-  std::string asked;
-  RegValue fetched;  // a value read from the registry
+  RegValue fetched;                       // a value read from the registry
+
+ private:
+  struct Slot {
+    bool used = false;
+    uint64_t hash = 0;
+    std::string key, name;
+    const RegValue *value = nullptr;
+  };
+
+  void grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    const size_t mask = slots_.size() - 1;
+    for (Slot &slot : old) {
+      if (!slot.used) continue;
+      size_t at = slot.hash & mask;
+      while (slots_[at].used) at = (at + 1) & mask;
+      slots_[at] = std::move(slot);
+    }
+  }
+
+  std::vector<Slot> slots_ = std::vector<Slot>(512);
+  size_t used_ = 0;
 };
 
 }  // namespace
@@ -284,18 +331,9 @@ const RegValue *lookup(std::string_view key, std::string_view name) {
     if (!s.loaded) return nullptr;
     r.store = s.store;
     r.generation = s.store->generation();
-    r.answers.clear();
+    r.reset();
   }
-  r.asked.assign(key.data(), key.size());
-  r.asked.push_back('\0');
-  r.asked.append(name.data(), name.size());
-  auto known = r.answers.find(r.asked);
-  if (known == r.answers.end()) {
-    // Bounded: a caller asking for ever new names does not grow it for ever.
-    if (r.answers.size() > 4096) r.answers.clear();
-    known = r.answers.emplace(r.asked, r.store->find(key, name)).first;
-  }
-  return known->second;
+  return r.answer(key, name);
 }
 
 std::optional<std::string> host_key() {

@@ -98,8 +98,8 @@ int32_t store_bd_mes_files_to_dir(BdMsg *msg) {
   }
   uint32_t index = 0;
   for (;;) {
-    InputRule rule{};
-    rule.Grouping = 'N';
+    InputRule rule;
+    clear_rule(&rule);
     const int32_t status = get_config_store_param(&index, &rule);
     if (status == kRuleOff) continue;
     if (status == kRuleFailed) return -1;

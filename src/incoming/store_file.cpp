@@ -64,7 +64,9 @@ bool write_or_report(const char *path, const void *data, uint32_t length) {
 
 class RuleStore {
  public:
-  RuleStore(const InputRule &rule, const IncomingMessage &msg) : rule_(rule), msg_(msg) {}
+  RuleStore(const InputRule &rule, const IncomingMessage &msg) : rule_(rule), msg_(msg) {
+    dir_[0] = subdir_[0] = target_[0] = '\0';
+  }
 
   Outcome run() {
     if (!rule_takes(rule_, msg_)) return Outcome::kPassedOver;
@@ -134,9 +136,9 @@ class RuleStore {
 
   const InputRule &rule_;
   const IncomingMessage &msg_;
-  char dir_[host::kTextSize] = "";
-  char subdir_[host::kTextSize] = "";
-  char target_[host::kTextSize] = "";
+  char dir_[host::kTextSize];
+  char subdir_[host::kTextSize];
+  char target_[host::kTextSize];
   const char *failed_step_ = "";
 };
 
@@ -185,8 +187,8 @@ int32_t store_file_ext(const IncomingMessage *received) {
   bool failed = false;
   uint32_t index = 0;
   for (;;) {
-    InputRule rule{};
-    rule.Grouping = 'N';
+    InputRule rule;
+    clear_rule(&rule);
     int32_t status = get_config_store_param(&index, &rule);
     if (status == kRuleOff) continue;
     if (status == kRuleFailed) return give_up();

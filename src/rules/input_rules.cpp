@@ -56,12 +56,12 @@ void keep_after_first_colon(char *mask) {
 
 // switch_on - an optional "+" switch; absent or any other text is off
 bool switch_on(const std::string &key, const char *name) {
-  char value[host::kTextSize] = "";
+  char value[host::kTextSize];
   return host::read_string(key.c_str(), name, value) && std::strcmp(value, "+") == 0;
 }
 
 char grouping_of(const std::string &key) {
-  char value[host::kTextSize] = "";
+  char value[host::kTextSize];
   if (!host::read_string(key.c_str(), "GroupBy", value)) return 'N';
   char grouping = 'N';
   if (cmp_upper_str(value, kByDays) == 0) grouping = 'D';

@@ -38,6 +38,16 @@ struct InputRule {
   char Grouping;  // 'N', 'D', 'M' or 'Y'
 };
 
+// clear_rule - every text empty and every number 0, as a fresh rule is
+// before reading; the texts' buffers are not written through (a rule is
+// read for every rule of every stored file)
+inline void clear_rule(InputRule *rule) {
+  rule->Path[0] = rule->SenderMask[0] = rule->FileMask[0] = rule->RecipientMask[0] = '\0';
+  rule->Kind = rule->Continue = rule->WithSignature = rule->DetachedSignature = 0;
+  rule->Subdirectory = 0;
+  rule->Grouping = 'N';
+}
+
 // TransformRule - a mask for received names and the template of the new name.
 struct TransformRule {
   char FileNameIn[host::kTextSize];

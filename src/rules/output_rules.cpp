@@ -25,7 +25,7 @@ std::string rule_key(uint32_t index) {
 }
 
 bool switch_on(const std::string &key, const char *name) {
-  char value[host::kTextSize] = "";
+  char value[host::kTextSize];
   return host::read_string(key.c_str(), name, value) && std::strcmp(value, "+") == 0;
 }
 
@@ -171,7 +171,7 @@ int32_t get_config_directory_param(GetFileCtx *ctx, uint32_t *index, OutputRule 
   }
   if (!host::read_string(key.c_str(), "FileMask", rule->FileMask)) rule->FileMask[0] = '\0';
 
-  char email[host::kTextSize] = "";
+  char email[host::kTextSize];
   if (host::read_string(key.c_str(), "Email", email) && email[0] != '\0') {
     AddressEntry entry{};
     if (make_rule_address(email, &entry) == kOk) {
