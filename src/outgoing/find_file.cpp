@@ -60,7 +60,10 @@ int32_t hand_out(const std::string &name, Owned<uint8_t> content, uint32_t lengt
 }  // namespace
 
 int32_t find_file(GetFileCtx *ctx, const char *directory, FileEntry **files, uint32_t *count,
-                  const char *mask) {
+                  const char *mask, bool *subdirectories) {
+  bool seen_directory = false;
+  // Until the listing ends, there may be directories not yet seen.
+  if (subdirectories != nullptr) *subdirectories = true;
   char dir[host::kTextSize];
   std::snprintf(dir, sizeof dir, "%s", directory);
   if (dir[0] == '\0') return 1;
@@ -68,11 +71,19 @@ int32_t find_file(GetFileCtx *ctx, const char *directory, FileEntry **files, uin
   const std::string pattern = std::string(dir) + "*";
   os::DirEntry entry;
   auto finder = os::current().find_first(pattern.c_str(), &entry);
-  if (!finder) return 1;
+  if (!finder) {
+    if (subdirectories != nullptr) *subdirectories = false;
+    return 1;
+  }
   SkipIndex skip(ctx, kSkipFile);
   std::string pickup;
   do {
-    if ((entry.attributes & os::kAttrDirectory) != 0 || is_dot_name(entry.name)) continue;
+    if ((entry.attributes & os::kAttrDirectory) != 0 || is_dot_name(entry.name)) {
+      if (!is_dot_name(entry.name) && (entry.attributes & os::kAttrDirectory) != 0) {
+        seen_directory = true;
+      }
+      continue;
+    }
     if (is_work_name(entry.name.c_str())) continue;
     if (mask[0] != '\0' && match_mask(mask, entry.name.c_str()) != 0) continue;
     pickup.assign(dir).append(entry.name);
@@ -86,6 +97,7 @@ int32_t find_file(GetFileCtx *ctx, const char *directory, FileEntry **files, uin
     if (!rename_file(pickup.c_str(), work)) continue;
     return hand_out(entry.name, std::move(content), length, pickup, work, files, count);
   } while (finder->next(&entry));
+  if (subdirectories != nullptr) *subdirectories = seen_directory;
   return 1;
 }
 

@@ -8,8 +8,10 @@
 
 namespace zz {
 
-// find_file - 0 one file taken (array of one entry), 1 none, -1 failed
+// find_file - 0 one file taken (array of one entry), 1 none, -1 failed.
+// With 1, `subdirectories` tells whether the listing held any directory
+// besides "." and ".." (a scan for send directories then has nothing to find).
 int32_t find_file(GetFileCtx *ctx, const char *directory, FileEntry **files, uint32_t *count,
-                  const char *mask);
+                  const char *mask, bool *subdirectories = nullptr);
 
 }  // namespace zz

@@ -120,6 +120,7 @@ class Collection {
 
  private:
   Step visit_rule() {
+    skip_send_directories_ = false;
     if (!check_mode_ || rule_.PermitNotSigned) {
       bool grouped = false;
       if (rule_.Options.UseSendLimits) {
@@ -139,9 +140,16 @@ class Collection {
 
   // take_loose_file - kNextRule means: go on to the send directories
   Step take_loose_file() {
-    const int32_t found = find_file(ctx_, rule_.Path, &files_, &file_count_, rule_.FileMask);
+    bool subdirectories = true;
+    const int32_t found =
+        find_file(ctx_, rule_.Path, &files_, &file_count_, rule_.FileMask, &subdirectories);
     if (found == -1) return Step::kFailed;
-    if (found == 1) return Step::kNextRule;
+    if (found == 1) {
+      // The directory was just listed whole: without a subdirectory there is
+      // no send directory to look for.
+      skip_send_directories_ = !subdirectories;
+      return Step::kNextRule;
+    }
     const SendOptions &o = rule_.Options;
     const bool separately = o.SendSeparately && rule_.RecipientCount > 1;
     const bool guaranteed = o.GarantedDelivery && rule_.RecipientCount == 1;
@@ -195,6 +203,10 @@ class Collection {
   }
 
   Step take_send_directory() {
+    if (skip_send_directories_) {
+      skip_send_directories_ = false;
+      return Step::kNextRule;
+    }
     const int32_t found = find_directory(ctx_, rule_.Path, &dir_);
     if (found == -1) return Step::kFailed;
     if (found == 1) return Step::kNextRule;
@@ -234,6 +246,7 @@ class Collection {
   CCA_CONTEXT crypto_;
   OutgoingMessage *msg_;
   bool check_mode_;
+  bool skip_send_directories_ = false;  // the loose-file scan saw no subdirectory
   OutputRule rule_{};
   FileEntry *files_ = nullptr;
   uint32_t file_count_ = 0;
