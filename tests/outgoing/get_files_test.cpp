@@ -131,6 +131,14 @@ TEST_F(GetFiles, ALongSkipListHoldsBackExactlyTheFilesItNames) {
   OXT_free_files(&msg_);
   msg_ = {};
   EXPECT_EQ(collect(), 1u);
+
+  // Behind the held-back files, a send directory is still found.
+  make_dir(at("out/d"));
+  write_file(at("out/d/a.txt"), "alpha");
+  write_file(at("out/d/olminfo.txt"), "Email:b@x\r\n");
+  ASSERT_EQ(collect(), 0u);
+  ASSERT_EQ(msg_.NumberFile, 1u);
+  EXPECT_STREQ(msg_.File[0].Name, "a.txt");
 }
 
 TEST_F(GetFiles, LooseFileMessage) {
