@@ -8,26 +8,17 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <string>
 
 #include "platform/os.h"
 #include "support/temp_dir.h"
+#include "support/test_os.h"
 
 namespace zz::test {
 namespace {
 
 os::Os &sys() {
   return os::system_os();
-}
-
-std::set<std::string> list(const std::string &pattern) {
-  std::set<std::string> names;
-  os::DirEntry entry;
-  auto finder = sys().find_first(pattern.c_str(), &entry);
-  if (!finder) return names;
-  do {
-    names.insert(entry.name);
-  } while (finder->next(&entry));
-  return names;
 }
 
 TEST(OsLayer, MoveNeverReplacesAnExistingTarget) {
@@ -146,11 +137,11 @@ TEST(OsLayer, PatternsMatchWithoutRegardToAsciiCase) {
   TempDir dir;
   write_file(dir.posix("Report.TXT"), "");
   write_file(dir.posix("b.doc"), "");
-  EXPECT_EQ(list(dir.file("*.txt")), (std::set<std::string>{"Report.TXT"}));
-  EXPECT_EQ(list(dir.file("?.DOC")), (std::set<std::string>{"b.doc"}));
-  EXPECT_EQ(list(dir.file("*")), (std::set<std::string>{".", "..", "Report.TXT", "b.doc"}));
-  EXPECT_EQ(list(dir.file("Report.TXT")), (std::set<std::string>{"Report.TXT"}));
-  EXPECT_TRUE(list(dir.file("none*")).empty());
+  EXPECT_EQ(listed(dir.file("*.txt")), (std::set<std::string>{"Report.TXT"}));
+  EXPECT_EQ(listed(dir.file("?.DOC")), (std::set<std::string>{"b.doc"}));
+  EXPECT_EQ(listed(dir.file("*")), (std::set<std::string>{".", "..", "Report.TXT", "b.doc"}));
+  EXPECT_EQ(listed(dir.file("Report.TXT")), (std::set<std::string>{"Report.TXT"}));
+  EXPECT_TRUE(listed(dir.file("none*")).empty());
 }
 
 TEST(OsLayer, TemporaryDirectoryAndUuids) {

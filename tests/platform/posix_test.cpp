@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <set>
+#include <string>
 
 #include "platform/os.h"
 #include "support/test_os.h"
@@ -16,17 +17,6 @@ namespace {
 
 os::Os &sys() {
   return os::system_os();
-}
-
-std::set<std::string> list(const std::string &pattern) {
-  std::set<std::string> names;
-  os::DirEntry entry;
-  auto finder = sys().find_first(pattern.c_str(), &entry);
-  if (!finder) return names;
-  do {
-    names.insert(entry.name);
-  } while (finder->next(&entry));
-  return names;
 }
 
 TEST(PosixOs, ExclusiveOpenIsRefusedWhileAnotherProcessHoldsTheFile) {
@@ -88,16 +78,16 @@ TEST(PosixOs, BackslashesInPathsAreDirectorySeparators) {
   EXPECT_EQ(read_file(dir.posix("sub/f.txt")), "abc");
   // A name that holds "\" cannot be addressed, so it is not listed.
   write_file(dir.posix("odd\\name"), "x");
-  EXPECT_EQ(list(dir.file("*")), (std::set<std::string>{".", "..", "sub"}));
+  EXPECT_EQ(listed(dir.file("*")), (std::set<std::string>{".", "..", "sub"}));
 }
 
 TEST(PosixOs, PlainNamesTellLetterCaseApart) {
   TempDir dir;
   write_file(dir.posix("Report.TXT"), "");
   write_file(dir.posix("b.doc"), "");
-  EXPECT_EQ(list(dir.file("Report.TXT")), (std::set<std::string>{"Report.TXT"}));
-  EXPECT_TRUE(list(dir.file("report.txt")).empty());
-  EXPECT_TRUE(list(dir.file("")).empty());
+  EXPECT_EQ(listed(dir.file("Report.TXT")), (std::set<std::string>{"Report.TXT"}));
+  EXPECT_TRUE(listed(dir.file("report.txt")).empty());
+  EXPECT_TRUE(listed(dir.file("")).empty());
 }
 
 TEST(PosixOs, SystemFacts) {

@@ -3,6 +3,17 @@
 
 namespace zz::test {
 
+std::set<std::string> listed(const std::string &pattern) {
+  std::set<std::string> names;
+  os::DirEntry entry;
+  auto finder = os::system_os().find_first(pattern.c_str(), &entry);
+  if (!finder) return names;
+  do {
+    names.insert(entry.name);
+  } while (finder->next(&entry));
+  return names;
+}
+
 TestOs &TestOs::get() {
   static TestOs os;
   return os;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@
 #include "support/temp_dir.h"
 
 namespace zz::test {
+
+// listed - the names the system's layer lists for a pattern
+std::set<std::string> listed(const std::string &pattern);
 
 class TestOs : public os::Os {
  public:
