@@ -20,9 +20,10 @@ bool write_attempt(const char *path, const void *data, uint32_t length, bool *ma
 }
 
 // read_attempt - the block is handed out only when the whole file was read.
-bool read_attempt(const char *path, uint8_t **data, uint32_t *length) {
+bool read_attempt(const char *path, uint8_t **data, uint32_t *length, bool *read_only = nullptr) {
   auto file = os::current().open(path, os::OpenMode::kReadExisting);
   if (!file) return false;
+  if (read_only != nullptr) *read_only = file->read_only();
   uint32_t size = 0;
   if (!file->size(&size)) return false;
   Owned<uint8_t> block(static_cast<uint8_t *>(std::malloc(size + kSpareBytes)));
@@ -62,8 +63,8 @@ int read_from_file(const char *path, uint8_t **data, uint32_t *length) {
   return 0;
 }
 
-int read_file_once(const char *path, uint8_t **data, uint32_t *length) {
-  return read_attempt(path, data, length) ? 1 : 0;
+int read_file_once(const char *path, uint8_t **data, uint32_t *length, bool *read_only) {
+  return read_attempt(path, data, length, read_only) ? 1 : 0;
 }
 
 int get_file_size(const char *path, uint32_t *length) {

@@ -14,8 +14,9 @@ constexpr uint32_t kFilePauseMs = 1000;
 int write_to_file(const char *path, const void *data, uint32_t length);
 // read_from_file - a new owned block of length + 8; reports 0xE0090028 once
 int read_from_file(const char *path, uint8_t **data, uint32_t *length);
-// read_file_once - one attempt, no event
-int read_file_once(const char *path, uint8_t **data, uint32_t *length);
+// read_file_once - one attempt, no event; `read_only` (when given) tells
+// whether the file had the read-only attribute
+int read_file_once(const char *path, uint8_t **data, uint32_t *length, bool *read_only = nullptr);
 // get_file_size - 0 when it cannot be opened or measured
 int get_file_size(const char *path, uint32_t *length);
 // copy_to_file - read_from_file of the source, write_to_file of the target

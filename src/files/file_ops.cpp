@@ -51,6 +51,10 @@ int remove_directory(const char *path) {
 
 int rename_file(const char *old_path, const char *new_path) {
   clear_read_only(old_path);
+  return rename_writable_file(old_path, new_path);
+}
+
+int rename_writable_file(const char *old_path, const char *new_path) {
   return os::current().move_file(old_path, new_path) ? 1 : 0;
 }
 

@@ -12,8 +12,10 @@ int is_dir(const char *path);
 int delete_file(const char *path);
 // remove_directory - the directory must be empty
 int remove_directory(const char *path);
-// rename_file - fails when the new path exists
+// rename_file - fails when the new path exists; the moved file is never read-only
 int rename_file(const char *old_path, const char *new_path);
+// rename_writable_file - the same for a file just seen without the read-only attribute
+int rename_writable_file(const char *old_path, const char *new_path);
 // clear_read_only - failures ignored; the call that follows decides
 void clear_read_only(const char *path);
 

@@ -90,11 +90,16 @@ int32_t find_file(GetFileCtx *ctx, const char *directory, FileEntry **files, uin
     if (skip.holds(pickup)) continue;
     uint8_t *data = nullptr;
     uint32_t length = 0;
-    if (!read_file_once(pickup.c_str(), &data, &length)) continue;
+    bool read_only = false;
+    if (!read_file_once(pickup.c_str(), &data, &length, &read_only)) continue;
     Owned<uint8_t> content(data);
     char work[host::kTextSize];
     make_work_name(dir, work);
-    if (!rename_file(pickup.c_str(), work)) continue;
+    // The open just saw the attribute: it is looked at again only when set.
+    if (read_only ? !rename_file(pickup.c_str(), work)
+                  : !rename_writable_file(pickup.c_str(), work)) {
+      continue;
+    }
     return hand_out(entry.name, std::move(content), length, pickup, work, files, count);
   } while (finder->next(&entry));
   if (subdirectories != nullptr) *subdirectories = seen_directory;

@@ -48,6 +48,8 @@ class File {
   virtual bool write(const void *data, uint32_t len, uint32_t *put) = 0;
   // created - the open for writing made the file (it was not there before)
   virtual bool created() const = 0;
+  // read_only - the file had the read-only attribute when it was opened
+  virtual bool read_only() const = 0;
 };
 
 struct DirEntry {

@@ -160,8 +160,12 @@ class PosixFile final : public File {
     return true;
   }
 
-  // know_size - the size as the open found it once the lock was held
-  void know_size(long long size) { known_size_ = size; }
+  // know - the size and write permission as the open found them once the
+  // lock was held
+  void know(long long size, bool read_only) {
+    known_size_ = size;
+    read_only_ = read_only;
+  }
 
   bool read(void *buffer, uint32_t len, uint32_t *got) override {
     uint32_t total = 0;
@@ -193,11 +197,13 @@ class PosixFile final : public File {
 
  private:
   bool created() const override { return created_; }
+  bool read_only() const override { return read_only_; }
 
  private:
   int fd_;
   bool created_;
   long long known_size_ = -1;
+  bool read_only_ = false;
 };
 
 // PosixFinder - a listing of one directory filtered by a pattern, or a
@@ -324,7 +330,7 @@ class PosixOs final : public Os {
       fail(errno);
       return nullptr;
     }
-    if (!writing) file->know_size(static_cast<long long>(st.st_size));
+    if (!writing) file->know(static_cast<long long>(st.st_size), (st.st_mode & S_IWUSR) == 0);
     return file;
   }
 

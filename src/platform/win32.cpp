@@ -83,10 +83,13 @@ class Win32File final : public File {
   }
 
   bool created() const override { return created_; }
+  bool read_only() const override { return read_only_; }
+  void know_read_only(bool read_only) { read_only_ = read_only; }
 
  private:
   HANDLE handle_;
   bool created_;
+  bool read_only_ = false;
 };
 
 class Win32Finder final : public Finder {
@@ -142,6 +145,7 @@ class Win32Os final : public Os {
       fail_with(ERROR_ACCESS_DENIED);
       return nullptr;
     }
+    file->know_read_only((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0);
     return file;
   }
 

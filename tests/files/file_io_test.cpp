@@ -81,6 +81,9 @@ TEST(ReadFromFile, EmptyAndBinaryFiles) {
 
 TEST(ReadFileOnce, OneAttemptNoPauseNoEvent) {
   TempDir dir;
+  auto read_file_once = [](const char *path, uint8_t **data, uint32_t *length) {
+    return zz::read_file_once(path, data, length);
+  };
   EXPECT_EQ(read_with(read_file_once, dir.file("missing")).result, 0);
   EXPECT_EQ(test_os().opens, 1);
   EXPECT_TRUE(test_os().pauses.empty());

@@ -149,6 +149,9 @@ TEST_F(GetFiles, LooseFileMessage) {
   write_file(at("out/a.doc"), "not matched");
   write_file(at("out/held.txt"), "held back");
   write_file(at("out/report.txt"), "body");
+  // A read-only file is taken, and its working file is writable.
+  ASSERT_TRUE(os::system_os().set_attributes((at("out") + "\\report.txt").c_str(),
+                                             os::kAttrArchive | os::kAttrReadOnly));
   append_skip_node_for_test(&ctx_, 0, dir_.path() + "/OUT\\HELD.TXT");
   ASSERT_EQ(collect(), 0u);
   ASSERT_EQ(msg_.NumberFile, 1u);
@@ -161,6 +164,9 @@ TEST_F(GetFiles, LooseFileMessage) {
   EXPECT_EQ(work.rfind(at("out") + "\\qmt-", 0), 0u) << work;
   EXPECT_FALSE(exists(at("out/report.txt")));
   EXPECT_TRUE(exists(at("out/") + work.substr(at("out").size() + 1)));
+  uint32_t attributes = 0;
+  ASSERT_TRUE(os::system_os().get_attributes(work.c_str(), &attributes));
+  EXPECT_EQ(attributes & os::kAttrReadOnly, 0u);
   EXPECT_STREQ(msg_.Subject, "Sent report");
   EXPECT_EQ(flag_names(msg_.Flags), "sign|rule-mark");
   EXPECT_STREQ(msg_.SenderType, "EX");

@@ -50,6 +50,7 @@ class BreakableFile : public os::File {
     return file_->write(data, len, put);
   }
   bool created() const override { return file_->created(); }
+  bool read_only() const override { return file_->read_only(); }
 
  private:
   std::unique_ptr<os::File> file_;
