@@ -216,7 +216,10 @@ class PosixFile final : public File {
 class PosixFinder final : public Finder {
  public:
   PosixFinder(int fd, size_t directory_length, std::string pattern)
-      : fd_(fd), directory_length_(directory_length), pattern_(std::move(pattern)) {}
+      : fd_(fd),
+        directory_length_(directory_length),
+        pattern_(std::move(pattern)),
+        match_all_(pattern_ == "*") {}
   PosixFinder() = default;
   ~PosixFinder() override {
     if (fd_ >= 0) ::close(fd_);
@@ -233,9 +236,10 @@ class PosixFinder final : public Finder {
       const char *name = d->d_name;
       // A name holding "\", or too long for a path, cannot be addressed
       // through the module's paths.
-      if (strchr(name, '\\') != nullptr) continue;
-      if (directory_length_ + 1 + strlen(name) > kMaxPath) continue;
-      if (!wildcard_match(pattern_.c_str(), name)) continue;
+      const size_t length = strlen(name);
+      if (memchr(name, '\\', length) != nullptr) continue;
+      if (directory_length_ + 1 + length > kMaxPath) continue;
+      if (!match_all_ && !wildcard_match(pattern_.c_str(), name)) continue;
       uint32_t attributes = 0;
       switch (d->d_type) {
         case DT_REG:
@@ -277,6 +281,7 @@ class PosixFinder final : public Finder {
   int fd_ = -1;
   size_t directory_length_ = 0;
   std::string pattern_;
+  bool match_all_ = false;  // "*": every name
   std::vector<char> buffer_;
   size_t filled_ = 0;
   size_t at_ = 0;
