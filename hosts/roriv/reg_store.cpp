@@ -405,27 +405,16 @@ bool RegStore::parse(std::string_view bytes, const std::string &file_name, RegSt
 }
 
 const RegValue *RegStore::find(std::string_view key, std::string_view name) const {
-  // A reader asks for many values under one key in a row: the key as last
-  // asked (in this thread, of this parse) is looked up once.
-  thread_local struct {
-    uint64_t generation = 0;
-    std::string asked;
-    const Key *found = nullptr;
-    std::string scratch;
-  } last;
-  if (last.generation != generation_ || last.asked != key) {
-    normalise_key_into(key, &last.scratch);
-    auto k = keys_.find(last.scratch);
-    last.generation = generation_;
-    last.asked.assign(key.data(), key.size());
-    last.found = k == keys_.end() ? nullptr : &k->second;
-  }
-  if (last.found == nullptr) return nullptr;
-  thread_local std::string id;
-  id.assign(name.data(), name.size());
-  for (char &c : id) c = upper1251(c);
-  auto v = last.found->values.find(id);
-  return v == last.found->values.end() ? nullptr : &v->second;
+  // Readers keep what they were answered; the scratch text only spares an
+  // allocation per value asked.
+  thread_local std::string scratch;
+  normalise_key_into(key, &scratch);
+  auto k = keys_.find(scratch);
+  if (k == keys_.end()) return nullptr;
+  scratch.assign(name.data(), name.size());
+  for (char &c : scratch) c = upper1251(c);
+  auto v = k->second.values.find(scratch);
+  return v == k->second.values.end() ? nullptr : &v->second;
 }
 
 std::vector<std::pair<std::string, RegValue>> RegStore::values(std::string_view key) const {

@@ -24,7 +24,7 @@ struct RegValue {
 class RegStore {
  public:
   RegStore() = default;
-  // Not copied: lookups remember where a key of this parse lies.
+  // Not copied: readers hold answers that point into one parse.
   RegStore(const RegStore &) = delete;
   RegStore &operator=(const RegStore &) = delete;
   RegStore(RegStore &&) = default;
