@@ -78,10 +78,9 @@ int32_t find_file(GetFileCtx *ctx, const char *directory, FileEntry **files, uin
   SkipIndex skip(ctx, kSkipFile);
   std::string pickup;
   do {
-    if ((entry.attributes & os::kAttrDirectory) != 0 || is_dot_name(entry.name)) {
-      if (!is_dot_name(entry.name) && (entry.attributes & os::kAttrDirectory) != 0) {
-        seen_directory = true;
-      }
+    if (is_dot_name(entry.name)) continue;
+    if ((entry.attributes & os::kAttrDirectory) != 0) {
+      seen_directory = true;
       continue;
     }
     if (is_work_name(entry.name.c_str())) continue;
