@@ -249,36 +249,32 @@ uint64_t hash_text(std::string_view text, uint64_t hash) {
 }
 
 // Reader - what one thread read from the store in force, absent values
-// included, in a flat table: a read takes no lock and copies nothing.
+// included: a read takes no lock and copies nothing. An operation reads the
+// same values in the same order every time, so each answer remembers which
+// one was asked after it, and a read first tries that one: two compares and
+// no hash. Anything else is found through a hash index.
 class Reader {
  public:
   // answer - the store's answer to (key, name), asked of it once
   const RegValue *answer(std::string_view key, std::string_view name) {
-    const uint64_t hash = hash_text(name, hash_text(key, 14695981039346656037ull) ^ key.size());
-    const size_t mask = slots_.size() - 1;
-    size_t at = hash & mask;
-    for (; slots_[at].used; at = (at + 1) & mask) {
-      const Slot &slot = slots_[at];
-      if (slot.hash == hash && slot.key == key && slot.name == name) return slot.value;
-    }
-    const RegValue *value = store->find(key, name);
-    // At most half full; a caller asking for ever new names starts afresh.
-    if (++used_ * 2 > slots_.size()) {
-      if (slots_.size() >= 8192) {
-        reset();
-      } else {
-        grow();
+    if (last_ != kNone) {
+      const uint32_t next = entries_[last_].next;
+      if (next != kNone && entries_[next].key == key && entries_[next].name == name) {
+        last_ = next;
+        return entries_[next].value;
       }
-      return answer(key, name);
     }
-    slots_[at] = Slot{true, hash, std::string(key), std::string(name), value};
-    return value;
+    const uint32_t at = find_or_add(key, name);
+    if (last_ != kNone) entries_[last_].next = at;
+    last_ = at;
+    return entries_[at].value;
   }
 
   // reset - forgets every answer (the store in force changed)
   void reset() {
-    slots_.assign(slots_.empty() ? 512 : slots_.size(), Slot{});
-    used_ = 0;
+    entries_.clear();
+    index_.assign(512, Slot{});
+    last_ = kNone;
   }
 
   uint64_t generation = 0;
@@ -286,27 +282,58 @@ class Reader {
   RegValue fetched;                       // a value read from the registry
 
  private:
-  struct Slot {
-    bool used = false;
-    uint64_t hash = 0;
+  static constexpr uint32_t kNone = ~0u;
+  static constexpr size_t kMostEntries = 4096;  // a caller asking ever new names starts afresh
+
+  struct Entry {
     std::string key, name;
-    const RegValue *value = nullptr;
+    const RegValue *value;
+    uint32_t next = kNone;
+  };
+  struct Slot {
+    uint64_t hash = 0;
+    uint32_t entry = kNone;
   };
 
+  uint32_t find_or_add(std::string_view key, std::string_view name) {
+    const uint64_t hash = hash_text(name, hash_text(key, 14695981039346656037ull) ^ key.size());
+    size_t mask = index_.size() - 1;
+    size_t at = hash & mask;
+    for (; index_[at].entry != kNone; at = (at + 1) & mask) {
+      const Entry &e = entries_[index_[at].entry];
+      if (index_[at].hash == hash && e.key == key && e.name == name) return index_[at].entry;
+    }
+    if (entries_.size() >= kMostEntries) {
+      reset();
+      return find_or_add(key, name);
+    }
+    // The index stays at most half full.
+    if ((entries_.size() + 1) * 2 > index_.size()) {
+      grow();
+      mask = index_.size() - 1;
+      for (at = hash & mask; index_[at].entry != kNone;) at = (at + 1) & mask;
+    }
+    const auto entry = static_cast<uint32_t>(entries_.size());
+    entries_.push_back(Entry{std::string(key), std::string(name), store->find(key, name)});
+    index_[at] = Slot{hash, entry};
+    return entry;
+  }
+
   void grow() {
-    std::vector<Slot> old(slots_.size() * 2);
-    old.swap(slots_);
-    const size_t mask = slots_.size() - 1;
-    for (Slot &slot : old) {
-      if (!slot.used) continue;
+    std::vector<Slot> old(index_.size() * 2);
+    old.swap(index_);
+    const size_t mask = index_.size() - 1;
+    for (const Slot &slot : old) {
+      if (slot.entry == kNone) continue;
       size_t at = slot.hash & mask;
-      while (slots_[at].used) at = (at + 1) & mask;
-      slots_[at] = std::move(slot);
+      while (index_[at].entry != kNone) at = (at + 1) & mask;
+      index_[at] = slot;
     }
   }
 
-  std::vector<Slot> slots_ = std::vector<Slot>(512);
-  size_t used_ = 0;
+  std::vector<Entry> entries_;
+  std::vector<Slot> index_ = std::vector<Slot>(512);
+  uint32_t last_ = kNone;
 };
 
 }  // namespace
