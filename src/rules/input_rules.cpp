@@ -3,9 +3,10 @@
 // rule number; optional values that cannot be read take their defaults.
 #include "rules/input_rules.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "frame/events.h"
 #include "text/masks.h"
@@ -29,21 +30,48 @@ constexpr uint32_t kTakesEncrypted = 1;
 constexpr uint32_t kTakesSigned = 2;
 constexpr uint32_t kTakesPlain = 4;
 
-std::string rule_key(const char *list, uint32_t index) {
-  char key[host::kTextSize];
-  std::snprintf(key, sizeof key, "%s%s%d", host::registry_key(), list, static_cast<int>(index));
-  return key;
-}
+// RuleKey - the host's key followed by a list's name and, once numbered, a
+// rule's number; built in place, since every stored file reads every rule
+class RuleKey {
+ public:
+  explicit RuleKey(std::string_view list) {
+    const std::string_view host_key = host::registry_key();
+    length_ = std::min(host_key.size() + list.size(), sizeof text_ - 12);
+    std::memcpy(text_, host_key.data(), std::min(host_key.size(), length_));
+    if (length_ > host_key.size()) {
+      std::memcpy(text_ + host_key.size(), list.data(), length_ - host_key.size());
+    }
+    text_[length_] = '\0';
+  }
+  // number - the key of the rule with this number
+  const char *number(uint32_t index) {
+    char digits[12];
+    size_t n = 0;
+    do {
+      digits[n++] = static_cast<char>('0' + index % 10);
+      index /= 10;
+    } while (index != 0);
+    char *at = text_ + length_;
+    *at++ = '\\';
+    while (n != 0) *at++ = digits[--n];
+    *at = '\0';
+    return text_;
+  }
+  const char *c_str() const { return text_; }
 
-bool required_number(const std::string &key, const char *name, uint32_t *value,
-                     const char *reader) {
-  if (host::read_dword_ex(key.c_str(), name, value)) return true;
+ private:
+  char text_[host::kTextSize];
+  size_t length_;
+};
+
+bool required_number(const char *key, const char *name, uint32_t *value, const char *reader) {
+  if (host::read_dword_ex(key, name, value)) return true;
   report_failure(OXT_EV_READ_SETTING, "OLM_ConfGetDWORDEx", reader, name, key);
   return false;
 }
 
-bool required_string(const std::string &key, const char *name, char *value, const char *reader) {
-  if (host::read_string(key.c_str(), name, value)) return true;
+bool required_string(const char *key, const char *name, char *value, const char *reader) {
+  if (host::read_string(key, name, value)) return true;
   report_failure(OXT_EV_READ_SETTING, "OLM_ConfGetString", reader, name, key);
   return false;
 }
@@ -55,14 +83,14 @@ void keep_after_first_colon(char *mask) {
 }
 
 // switch_on - an optional "+" switch; absent or any other text is off
-bool switch_on(const std::string &key, const char *name) {
+bool switch_on(const char *key, const char *name) {
   char value[host::kTextSize];
-  return host::read_string(key.c_str(), name, value) && std::strcmp(value, "+") == 0;
+  return host::read_string(key, name, value) && std::strcmp(value, "+") == 0;
 }
 
-char grouping_of(const std::string &key) {
+char grouping_of(const char *key) {
   char value[host::kTextSize];
-  if (!host::read_string(key.c_str(), "GroupBy", value)) return 'N';
+  if (!host::read_string(key, "GroupBy", value)) return 'N';
   char grouping = 'N';
   if (cmp_upper_str(value, kByDays) == 0) grouping = 'D';
   if (cmp_upper_str(value, kByMonths) == 0) grouping = 'M';
@@ -76,25 +104,25 @@ char grouping_of(const std::string &key) {
 int32_t get_config_store_param(uint32_t *index, InputRule *rule) {
   rule->Continue = 0;
   rule->Subdirectory = 0;
-  const std::string list = std::string(host::registry_key()) + "\\InputFileRulez";
+  RuleKey list("\\InputFileRulez");
   uint32_t count = 0;
-  if (!required_number(list, "InputRulezNum", &count, kStoreReader)) return kRuleFailed;
+  if (!required_number(list.c_str(), "InputRulezNum", &count, kStoreReader)) return kRuleFailed;
   if (*index >= count) return kNoMoreRules;
 
-  const std::string key = rule_key("\\InputFileRulez\\", *index);
+  const char *key = list.number(*index);
   uint32_t use = 1;
-  if (host::read_dword_ex(key.c_str(), "UseRule", &use) && use == 0) {
+  if (host::read_dword_ex(key, "UseRule", &use) && use == 0) {
     ++*index;
     return kRuleOff;
   }
-  if (!host::read_path(key.c_str(), "Path", rule->Path)) {
+  if (!host::read_path(key, "Path", rule->Path)) {
     report_failure(OXT_EV_READ_SETTING, "OLM_ConfGetPath", kStoreReader, "Path", key);
     return kRuleFailed;
   }
   if (!required_string(key, "Email", rule->SenderMask, kStoreReader)) return kRuleFailed;
   keep_after_first_colon(rule->SenderMask);
   rule->RecipientMask[0] = '\0';
-  if (host::read_string(key.c_str(), "RecipEmail", rule->RecipientMask)) {
+  if (host::read_string(key, "RecipEmail", rule->RecipientMask)) {
     keep_after_first_colon(rule->RecipientMask);
   } else {
     rule->RecipientMask[0] = '\0';
@@ -119,11 +147,13 @@ int32_t get_config_convert_param(uint32_t *index, TransformRule *rule) {
     return kRuleFailed;
   }
   if ((flags & kTransformsOn) == 0) return kNoMoreRules;
-  const std::string list = std::string(host::registry_key()) + "\\TransformFileRulez";
+  RuleKey list("\\TransformFileRulez");
   uint32_t count = 0;
-  if (!required_number(list, "TransformFileRulezNum", &count, kConvertReader)) return kRuleFailed;
+  if (!required_number(list.c_str(), "TransformFileRulezNum", &count, kConvertReader)) {
+    return kRuleFailed;
+  }
   if (*index >= count) return kNoMoreRules;
-  const std::string key = rule_key("\\TransformFileRulez\\", *index);
+  const char *key = list.number(*index);
   if (!required_string(key, "FileNameIn", rule->FileNameIn, kConvertReader) ||
       !required_string(key, "FileNameOut", rule->FileNameOut, kConvertReader)) {
     return kRuleFailed;

@@ -24,6 +24,14 @@ std::string upper(const char *text) {
   return out;
 }
 
+// upper_into - an upper-cased copy, cut as `bounded` cuts; its length
+size_t upper_into(const char *text, char *out) {
+  const size_t n = strnlen(text, kMaxText);
+  for (size_t i = 0; i < n; ++i) out[i] = os::upper_1251(text[i]);
+  out[n] = '\0';
+  return n;
+}
+
 void copy_out(char *out, const std::string &text) {
   size_t n = text.size() < kMaxText ? text.size() : kMaxText;
   std::memcpy(out, text.data(), n);
@@ -189,24 +197,56 @@ size_t find_pattern(const char *text, const char *pattern) {
   return 0;
 }
 
+// match_mask - every input rule tries it on every received name and address,
+// so it works in place: upper-cased copies on the stack, the mask's "*"
+// turned into ends of its segments.
 int match_mask(const char *mask, const char *text) {
   if (is_empty(mask) || is_empty(text)) return 1;
-  const std::string m = upper(mask);
-  const std::string t = upper(text);
-  std::vector<Segment> segments = split_segments(m);
-  const bool starts_star = m.front() == '*';
-  const bool ends_star = m.back() == '*';
-  size_t cursor = 0;
-  for (size_t i = 0; i < segments.size(); ++i) {
-    const std::string &s = segments[i].text;
-    size_t start = 0;
-    if (!find_from(t, cursor, s, &start)) return 1;
-    if (i == 0 && !starts_star && start != cursor) return 1;
-    if (i + 1 == segments.size() && !ends_star && start + s.size() != t.size()) {
-      size_t later = 0;
-      return find_ending_occurrence(t, s, start, &later) ? 0 : 1;
+  char m[kNameSize];
+  char t[kNameSize];
+  const size_t mask_length = upper_into(mask, m);
+  const size_t text_length = upper_into(text, t);
+  const bool starts_star = m[0] == '*';
+  const bool ends_star = m[mask_length - 1] == '*';
+  size_t segments_end = 0;  // just past the last character of the last segment
+  for (size_t i = 0; i < mask_length; ++i) {
+    if (m[i] == '*') {
+      m[i] = '\0';
+    } else {
+      segments_end = i + 1;
     }
-    cursor = start + s.size();
+  }
+  // The first occurrence of `segment` in the text at or after `from`.
+  auto find_from = [&](size_t from, const char *segment, size_t length, size_t *start) {
+    if (from > text_length) return false;
+    const size_t past = find_pattern(t + from, segment);
+    if (past == 0) return false;
+    *start = from + past - length;
+    return true;
+  };
+  size_t cursor = 0;
+  bool first = true;
+  for (size_t at = 0; at < mask_length;) {
+    const char *segment = m + at;
+    const size_t length = std::strlen(segment);
+    const size_t next = at + length + 1;
+    if (length == 0) {
+      at = next;
+      continue;
+    }
+    size_t start = 0;
+    if (!find_from(cursor, segment, length, &start)) return 1;
+    if (first && !starts_star && start != cursor) return 1;
+    first = false;
+    if (at + length == segments_end && !ends_star && start + length != text_length) {
+      // A later occurrence may end exactly at the end of the text.
+      while (find_from(start + 1, segment, length, &start)) {
+        if (start + length == text_length) return 0;
+      }
+      return 1;
+    }
+    cursor = start + length;
+    at = next;
   }
   return 0;
 }
