@@ -11,8 +11,9 @@ namespace zz {
 namespace {
 
 // write_attempt - `made` is set when this attempt made the file
-bool write_attempt(const char *path, const void *data, uint32_t length, bool *made) {
-  auto file = os::current().open(path, os::OpenMode::kWriteCreateTruncate);
+bool write_attempt(const char *path, const void *data, uint32_t length, bool *made,
+                   os::OpenMode mode = os::OpenMode::kWriteCreateTruncate) {
+  auto file = os::current().open(path, mode);
   if (!file) return false;
   if (file->created()) *made = true;
   uint32_t put = 0;
@@ -43,9 +44,20 @@ bool read_attempt(const char *path, uint8_t **data, uint32_t *length, bool *read
 // that a full disk leaves no empty or cut file for a scan or a reader to take
 // as complete; a file that was there before stays as the failure left it.
 int write_to_file(const char *path, const void *data, uint32_t length) {
+  return write_new_file(path, data, length, false);
+}
+
+// write_new_file - the first attempt also learns whether the name is free,
+// so a caller that wants a free name needs no look of its own beforehand.
+int write_new_file(const char *path, const void *data, uint32_t length, bool only_new) {
   bool made = false;
   for (int attempt = 1; attempt <= kFileAttempts; ++attempt) {
-    if (write_attempt(path, data, length, &made)) return 1;
+    if (attempt == 1 && only_new) {
+      if (write_attempt(path, data, length, &made, os::OpenMode::kWriteCreateNew)) return 1;
+      if (!made && os::current().last_error() == os::kErrFileExists) return -1;
+    } else if (write_attempt(path, data, length, &made)) {
+      return 1;
+    }
     if (attempt < kFileAttempts) os::current().sleep_ms(kFilePauseMs);
   }
   if (made) os::current().delete_file(path);

@@ -12,6 +12,9 @@ constexpr uint32_t kFilePauseMs = 1000;
 
 // write_to_file - creates or replaces the file, written through; reports nothing
 int write_to_file(const char *path, const void *data, uint32_t length);
+// write_new_file - with only_new, write_to_file of a name nothing holds yet:
+// -1 (nothing written) when something does; else 1 written, 0 failed
+int write_new_file(const char *path, const void *data, uint32_t length, bool only_new);
 // read_from_file - a new owned block of length + 8; reports 0xE0090028 once
 int read_from_file(const char *path, uint8_t **data, uint32_t *length);
 // read_file_once - one attempt, no event; `read_only` (when given) tells

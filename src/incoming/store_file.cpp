@@ -62,6 +62,15 @@ bool write_or_report(const char *path, const void *data, uint32_t length) {
   return false;
 }
 
+// write_target_or_report - the stored file itself, under a free name
+// unless the configuration says to overwrite
+bool write_target_or_report(char *path, bool unique, const void *data, uint32_t length) {
+  if (!unique) return write_or_report(path, data, length);
+  if (write_unique(path, data, length)) return true;
+  host::report_event(kLevelDetail, OXT_EV_WRITE_FILE, path);
+  return false;
+}
+
 class RuleStore {
  public:
   RuleStore(const InputRule &rule, const IncomingMessage &msg) : rule_(rule), msg_(msg) {
@@ -84,7 +93,7 @@ class RuleStore {
     append_text(target_, name);
     uint32_t overwrite = 0;
     if (get_config_flag_param(&overwrite) == kRuleFailed) return Outcome::kAbort;
-    if (overwrite != kOverwrite) make_unique_path(target_);
+    unique_ = overwrite != kOverwrite;
 
     Outcome written = write_content();
     if (written != Outcome::kStored) return written;
@@ -102,8 +111,7 @@ class RuleStore {
 
   Outcome write_content() {
     if (!is_protected(msg_) || (msg_.Flags & kFlagRsa) != 0) {
-      return write_or_report(target_, msg_.Data, msg_.DataLength) ? Outcome::kStored
-                                                                  : fail("write_to_file(2)");
+      return write_target(msg_.Data, msg_.DataLength) ? Outcome::kStored : fail("write_to_file(2)");
     }
     ContainerBlock file;
     TextCursor signatures;
@@ -112,14 +120,12 @@ class RuleStore {
       return Outcome::kAbort;
     }
     if (!rule_.WithSignature) {
-      return write_or_report(target_, file.Data, file.Length) ? Outcome::kStored
-                                                              : fail("write_to_file(1)");
+      return write_target(file.Data, file.Length) ? Outcome::kStored : fail("write_to_file(1)");
     }
     if (!rule_.DetachedSignature) {
-      return write_or_report(target_, msg_.Data, msg_.DataLength) ? Outcome::kStored
-                                                                  : fail("write_to_file(2)");
+      return write_target(msg_.Data, msg_.DataLength) ? Outcome::kStored : fail("write_to_file(2)");
     }
-    if (!write_or_report(target_, file.Data, file.Length)) return fail("write_to_file(3)");
+    if (!write_target(file.Data, file.Length)) return fail("write_to_file(3)");
     ContainerSignature signature;
     while (next_container_signature(&signatures, &signature)) {
       const std::string path = signature_file_name(target_, signature.Signer);
@@ -128,6 +134,10 @@ class RuleStore {
       }
     }
     return Outcome::kStored;
+  }
+
+  bool write_target(const void *data, uint32_t length) {
+    return write_target_or_report(target_, unique_, data, length);
   }
 
   bool write_descriptor() {
@@ -140,6 +150,7 @@ class RuleStore {
   char subdir_[host::kTextSize];
   char target_[host::kTextSize];
   const char *failed_step_ = "";
+  bool unique_ = true;
 };
 
 // keep_in_error_directory - the sanitised received name, always made unique;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "files/file_io.h"
 #include "files/file_ops.h"
 #include "files/paths.h"
 #include "files/tmp_dir.h"
@@ -77,6 +78,15 @@ void make_unique_path(char *path) {
       return;
     }
   }
+}
+
+// write_unique - most names are free: the create that refuses a taken name
+// is the only look, and the counted names are tried only after a refusal.
+int write_unique(char *path, const void *data, uint32_t length) {
+  const int written = write_new_file(path, data, length, true);
+  if (written >= 0) return written;
+  make_unique_path(path);
+  return write_to_file(path, data, length);
 }
 
 }  // namespace zz

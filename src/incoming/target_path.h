@@ -3,6 +3,8 @@
 // made unique with "~" and a counter. Paths are 2048-byte buffers.
 #pragma once
 
+#include <cstdint>
+
 namespace zz {
 
 // append_text - appends to a 2048-byte buffer, cut at 2047 characters
@@ -17,5 +19,8 @@ bool enter_named_subdir(const char *name, char *dir);
 bool enter_new_tmp_subdir(char *dir, char *created);
 // make_unique_path - "base~N.ext" for the first N from 1 that names no file
 void make_unique_path(char *path);
+// write_unique - write_to_file under `path` when nothing has that name, else
+// under make_unique_path's name, which `path` then holds
+int write_unique(char *path, const void *data, uint32_t length);
 
 }  // namespace zz

@@ -34,6 +34,7 @@ struct LocalTime {
 enum class OpenMode {
   kReadExisting,         // must exist; shared with nobody
   kWriteCreateTruncate,  // created or emptied after the lock is held; write-through
+  kWriteCreateNew,       // created here, write-through; kErrFileExists if anything has the name
 };
 
 // An open, exclusively held file; the destructor closes it.

@@ -291,7 +291,7 @@ class PosixOs final : public Os {
  public:
   std::unique_ptr<File> open(const char *path, OpenMode mode) override {
     std::string p = native(path);
-    const bool writing = mode == OpenMode::kWriteCreateTruncate;
+    const bool writing = mode != OpenMode::kReadExisting;
     // O_NONBLOCK keeps a planted FIFO from hanging the open (plain files
     // ignore it); no O_TRUNC: the file is emptied only once the lock is ours.
     int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (writing ? (O_WRONLY | O_CREAT) : O_RDONLY);
@@ -305,7 +305,11 @@ class PosixOs final : public Os {
       // at its name and there is nothing to empty.
       int fd = ::openat(place.dir(), place.name(), flags | O_EXCL, 0666);
       if (fd >= 0) return locked(fd, true);
-      if (errno != EEXIST) {
+      if (errno == EEXIST && mode == OpenMode::kWriteCreateNew) {
+        fail_with(kErrFileExists);
+        return nullptr;
+      }
+      if (errno != EEXIST || mode == OpenMode::kWriteCreateNew) {
         fail_at(errno == ELOOP ? EACCES : errno, p);
         return nullptr;
       }

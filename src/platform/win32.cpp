@@ -114,21 +114,28 @@ class Win32Finder final : public Finder {
 class Win32Os final : public Os {
  public:
   std::unique_ptr<File> open(const char *path, OpenMode mode) override {
-    const bool writing = mode == OpenMode::kWriteCreateTruncate;
+    const bool writing = mode != OpenMode::kReadExisting;
+    const bool only_new = mode == OpenMode::kWriteCreateNew;
     if (is_device_name(path)) {
-      fail_with(ERROR_ACCESS_DENIED);
+      fail_with(only_new ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
       return nullptr;
     }
     // A file is written only where no link stands; it is read through no
     // link (the handle is the link itself, and refused).
     const DWORD existing = GetFileAttributesA(path);
+    if (only_new && existing != INVALID_FILE_ATTRIBUTES) {
+      fail_with(ERROR_FILE_EXISTS);
+      return nullptr;
+    }
     if (writing && existing != INVALID_FILE_ATTRIBUTES &&
         (existing & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
       fail_with(ERROR_ACCESS_DENIED);
       return nullptr;
     }
     HANDLE handle = CreateFileA(path, writing ? GENERIC_WRITE : GENERIC_READ, 0, nullptr,
-                                writing ? CREATE_ALWAYS : OPEN_EXISTING,
+                                only_new  ? CREATE_NEW
+                                : writing ? CREATE_ALWAYS
+                                          : OPEN_EXISTING,
                                 writing ? (FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH)
                                         : (FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT),
                                 nullptr);

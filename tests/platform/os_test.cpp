@@ -49,6 +49,21 @@ TEST(OsLayer, AnOpenFileIsHeldAgainstEveryOtherOpen) {
   EXPECT_NE(sys().open(dir.file("held").c_str(), os::OpenMode::kReadExisting), nullptr);
 }
 
+TEST(OsLayer, ACreateOfANewFileRefusesEveryTakenName) {
+  TempDir dir;
+  write_file(dir.posix("taken"), "content");
+  std::filesystem::create_directory(dir.posix("folder"));
+  for (const char *name : {"taken", "folder"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(sys().open(dir.file(name).c_str(), os::OpenMode::kWriteCreateNew), nullptr);
+    EXPECT_EQ(sys().last_error(), os::kErrFileExists);
+  }
+  EXPECT_EQ(read_file(dir.posix("taken")), "content");
+  auto made = sys().open(dir.file("free").c_str(), os::OpenMode::kWriteCreateNew);
+  ASSERT_NE(made, nullptr);
+  EXPECT_TRUE(made->created());
+}
+
 TEST(OsLayer, ReadOnlyIsAnAttributeThatCanBeTakenBack) {
   TempDir dir;
   write_file(dir.posix("f"), "x");
