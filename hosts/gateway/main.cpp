@@ -1,7 +1,8 @@
 // main.cpp - zozerez-gateway: the host program of the zozerez module.
 // Commands: config (print every setting the module reads), store (hand one
 // file to the module as an incoming message), collect (one outgoing cycle),
-// receipt (a delivery receipt arrived), run (the service loop).
+// receipt (a delivery receipt arrived), run (the service loop), status (what
+// waits and what is stuck), check (the configuration before a start).
 #include <iostream>
 
 #include "gateway/base/console.h"
@@ -12,6 +13,7 @@
 #include "gateway/commands/deliver_command.h"
 #include "gateway/commands/run_command.h"
 #include "gateway/commands/sign_command.h"
+#include "gateway/commands/status_command.h"
 #include "gateway/commands/store_command.h"
 #include "gateway/service/crash_points.h"
 
@@ -33,6 +35,8 @@ int main(int argc, char **argv) {
   if (cl.command == "certs") return zz::gateway::run_certs(cl);
   if (cl.command == "db") return zz::gateway::run_db(cl);
   if (cl.command == "deliver") return zz::gateway::run_deliver(cl);
+  if (cl.command == "status") return zz::gateway::run_status(cl);
+  if (cl.command == "check") return zz::gateway::run_check(cl);
   if (!zz::gateway::open_store(cl.config, cl.key)) return CommandLine::kFailed;
   return zz::gateway::print_config(std::cout) ? CommandLine::kDone : CommandLine::kFailed;
 }

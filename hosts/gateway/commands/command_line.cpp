@@ -21,7 +21,8 @@ namespace {
 
 constexpr const char kUsage[] =
     "usage: zozerez-gateway COMMAND [OPTIONS] [--config FILE] [--key KEY]\n"
-    "commands: config, store, collect, receipt, run, sign, verify, certs, db, deliver;\n"
+    "commands: config, store, collect, receipt, run, status, check, sign, verify, certs, db,\n"
+    "deliver; "
     "zozerez-gateway "
     "--help tells more\n";
 
@@ -154,6 +155,21 @@ void declare(CLI::App &app, CommandLine *cl, std::vector<std::string> *signature
                  "enqueue: a detached signature of the first file by SIGNER (repeat for more)")
       ->type_name("SIGNER=FILE")
       ->check(signer_and_file);
+
+  CLI::App *status_command = app.add_subcommand(
+      "status",
+      "what waits in each rule directory, what is in hand or stuck, what failed, which "
+      "guaranteed deliveries wait for a receipt, and the running service's last round; reads "
+      "only");
+  status_command->fallthrough()->footer(kEveryCommand);
+  status_command->add_flag("--json", cl->status.json,
+                           "print JSON for scripts (times in Unix seconds)");
+  status_command->add_option("--events", cl->status.events, "how many of the last events to show")
+      ->type_name("N");
+
+  CLI::App *check = app.add_subcommand(
+      "check", "check the configuration and every directory it names before the service starts");
+  check->fallthrough()->footer(kEveryCommand);
 
   CLI::App *certs = app.add_subcommand(
       "certs", "list the certificate directory: subject, e-mail, serial, expiry, trusted");

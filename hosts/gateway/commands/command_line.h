@@ -44,6 +44,11 @@ struct RunOptions {
   bool verbose = false;
 };
 
+struct StatusOptions {
+  bool json = false;
+  size_t events = 10;  // the last events shown, from RORIV_LOG's file
+};
+
 struct CommandLine {
   // Exit codes: 0 done, 1 failed, 2 usage.
   static constexpr int kDone = 0, kFailed = 1, kUsage = 2;
@@ -59,6 +64,7 @@ struct CommandLine {
   SignOptions sign;
   std::string verify_dir;
   DbOptions db;
+  StatusOptions status;
 };
 
 CommandLine parse_command_line(int argc, const char *const *argv);

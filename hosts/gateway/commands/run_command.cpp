@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -28,6 +29,7 @@
 #include "gateway/service/crash_points.h"
 #include "gateway/service/journal.h"
 #include "gateway/service/recovery.h"
+#include "gateway/service/round_state.h"
 #include "gateway/service/tree_check.h"
 #include "gateway/transport/maildir.h"
 #include "gateway/transport/outgoing.h"
@@ -178,7 +180,10 @@ class Gateway {
         outbox_(s_.outbox),
         inbox_(s_.inbox),
         progress_(s_.inbox + "/.zozerez-progress"),
-        tree_(s_.outbox + "/.zozerez-passed-over") {}
+        tree_(s_.outbox + "/.zozerez-passed-over") {
+    state_.pid = getpid();
+    state_.started = static_cast<long long>(std::time(nullptr));
+  }
 
   // start - the Maildirs, the journal and the gateway's own key; false (said)
   // when one cannot be used
@@ -238,6 +243,30 @@ class Gateway {
 
   // round - one pass over outgoing and incoming messages; true when anything moved
   bool round() {
+    const auto began = std::chrono::steady_clock::now();
+    state_.round_started = static_cast<long long>(std::time(nullptr));
+    state_.held_back.clear();
+    const bool busy = round_body();
+    state_.round_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - began)
+                          .count();
+    ++state_.rounds;
+    for (const Pending &p : pending_) {
+      state_.held_back.push_back(
+          {shown_path(picked_up_at(p.msg)), "its completion failed; tried again every round"});
+    }
+    std::string error;
+    if (!write_round_state(state_file_path(s_.outbox), state_, &error)) {
+      if (!state_failed_) log("cannot write the state file " + error);
+      state_failed_ = true;
+    } else {
+      state_failed_ = false;
+    }
+    return busy;
+  }
+
+ private:
+  bool round_body() {
     bool busy = false;
     tree_.round([](const std::string &line) { log(line); });
     OXT_output_life_signal(&ctx_);
@@ -259,7 +288,19 @@ class Gateway {
     return busy;
   }
 
- private:
+  // count - the outcome of one outgoing message, in the totals and its rule's
+  void count(const OutgoingMessage &msg, uint32_t status) {
+    std::string rule = shown_path(picked_up_at(msg));
+    const size_t slash = rule.rfind('/');
+    rule = slash == std::string::npos ? std::string() : rule.substr(0, slash);
+    for (Counters *c : {&state_.totals, &state_.per_rule[rule]}) {
+      (status == 0 ? c->sent : status == 1 ? c->put_back : c->failed)++;
+    }
+    if (status == 1) {
+      state_.held_back.push_back({shown_path(picked_up_at(msg)), "put back for a later round"});
+    }
+  }
+
   void show_events(size_t from, bool always = false) {
     if (!verbose_ && !always) return;
     for (size_t i = from; i < events_.lines().size(); ++i) log("  event " + events_.lines()[i]);
@@ -349,6 +390,7 @@ class Gateway {
       status = deliver(id, msg, hash, tag);
     }
     crash_point("delivered");
+    count(msg, status);
     const int32_t done = OXT_delete_files(&ctx_, &msg, status, hash.c_str());
     crash_point("completed");
     show_events(seen, done != 0);
@@ -586,17 +628,20 @@ class Gateway {
                                                   " bytes (\"MaxMessageBytes\")"
                                             : std::string("it cannot be read")));
       inbox_.finish(name, false);
+      ++state_.totals.refused;
       return;
     }
     Received secure;
     if (is_smime(bytes) && !open_smime(&bytes, &secure, &error)) {
       log("moved aside " + name + ": " + error);
       inbox_.finish(name, false);
+      ++state_.totals.refused;
       return;
     }
     if (!parse_message(bytes, &m, &error)) {
       log("moved aside " + name + ": " + error);
       inbox_.finish(name, false);
+      ++state_.totals.refused;
       return;
     }
     if (m.is_report) {
@@ -610,6 +655,7 @@ class Gateway {
                                               : store_attachments(name, m, secure);
     if (stored && !receipt && s_.send_receipts && !m.hash.empty()) answer_with_receipt(m);
     inbox_.finish(name, stored);
+    ++(stored ? state_.totals.stored : state_.totals.refused);
     crash_point("finished");
     std::remove(progress_.c_str());
     if (!stored) log("moved aside " + name + ": an attachment could not be stored");
@@ -681,6 +727,7 @@ class Gateway {
       const std::string hash = digest_in_notice(text);
       if (hash.empty() || !closed.insert(hash).second) continue;
       const size_t seen = events_.lines().size();
+      if (guaranteed_delivery_open(hash)) ++state_.totals.receipts_matched;
       if (OXT_ticket_hash(hash.c_str()) == 0) {
         log("receipt for " + hash + " handled: its guaranteed delivery, if open here, is closed");
       } else {
@@ -841,6 +888,7 @@ class Gateway {
       return;
     }
     crash_point("receipt");
+    ++state_.totals.receipts_sent;
     log("receipt for " + received.hash + " sent to " + who(r.to));
   }
 
@@ -860,6 +908,8 @@ class Gateway {
   };
   std::list<Pending> pending_;
   std::set<std::string> put_back_;  // hashes of messages put back this round
+  RoundState state_;
+  bool state_failed_ = false;  // said once until a write succeeds again
   bool database_up_ = true;
   bool start_failed_ = false;
   std::string guid_, claim_;  // the database message in hand, if it is one
