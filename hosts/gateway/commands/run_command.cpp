@@ -31,6 +31,7 @@
 #include "gateway/service/recovery.h"
 #include "gateway/service/round_state.h"
 #include "gateway/service/tree_check.h"
+#include "gateway/status/status_server.h"
 #include "gateway/transport/maildir.h"
 #include "gateway/transport/outgoing.h"
 #include "vudo/vudo.h"
@@ -61,6 +62,7 @@ struct Settings {
   Address own{"SMTP", "zozerez@localhost"};
   std::string own_key, own_certificate;  // empty: the gateway neither signs nor decrypts
   OutgoingSettings out;
+  StatusServerSettings status;
 };
 
 constexpr uint32_t kFlagEncrypt = 1;
@@ -117,6 +119,21 @@ bool read_settings(Settings *s) {
   if (s->own_key.empty() != s->own_certificate.empty()) {
     log("settings \"OwnKey\" and \"OwnCertificate\" under " + utf8(gw) + " go together");
     return false;
+  }
+  uint32_t port = 0;
+  if (OLM_ConfGetDWORD(gw.c_str(), "StatusPort", &port, 0) == 0) {
+    if (port > 65535) {
+      log("setting \"StatusPort\" under " + utf8(gw) + " is " + std::to_string(port) +
+          ", not a port");
+      return false;
+    }
+    s->status.port = port;
+  }
+  if (OLM_ConfGetString(gw.c_str(), "StatusAddress", text, sizeof text, 0) == 0 && *text != '\0') {
+    s->status.address = text;
+  }
+  if (OLM_ConfGetPath(gw.c_str(), "StatusPasswordFile", text, "", 0) == 0) {
+    s->status.password_file = text;
   }
   std::string error;
   if (!read_outgoing_settings(gw, &s->out, &error)) {
@@ -943,6 +960,23 @@ int run_run(const CommandLine &cl) {
   mime_init();
   Gateway gateway(settings, o.verbose);
   if (!gateway.start()) return 1;
+  StatusServer server;
+  bool server_failed = false;
+  // serve_status - the status page and metrics; a failure is said once and
+  // the listen is tried again before every round
+  auto serve_status = [&] {
+    if (settings.status.port == 0 || o.once || server.running()) return;
+    std::string error;
+    const std::string &a = settings.status.address;
+    if (server.start(settings.status, &error)) {
+      log("status page at http://" + (a.find(':') != std::string::npos ? "[" + a + "]" : a) + ":" +
+          std::to_string(settings.status.port) + "/ and metrics at /metrics");
+      server_failed = false;
+    } else if (!server_failed) {
+      log("cannot serve the status page: " + error + "; tried again every round");
+      server_failed = true;
+    }
+  };
   // A service started while its database is away waits for it.
   while (!gateway.open_module()) {
     if (!o.once) wait_for_next_round(settings.poll_seconds);
@@ -952,6 +986,7 @@ int run_run(const CommandLine &cl) {
     }
   }
   do {
+    serve_status();
     gateway.round();
     if (o.once || g_stop) break;
     wait_for_next_round(settings.poll_seconds);
