@@ -102,6 +102,10 @@ grep -qF "input rule 1: \"Path\" under HKEY_LOCAL_MACHINE\\SOFTWARE\\ZozerezDemo
   <<<"$err" || fail "check does not name the setting: $err"
 mkdir "$root/in/statements"
 out=$("$gateway" check --config "$root/gw.reg" 2>&1) || fail "check failed on a good tree: $out"
+cp "$root/gw.reg" "$root/open.reg"
+sed -i 's|"PollSeconds"=dword:00000001|&\n"StatusPort"=dword:00002328\n"StatusAddress"="0.0.0.0"|' "$root/open.reg"
+err=$("$gateway" check --config "$root/open.reg" 2>&1) && fail "an open status address passed"
+grep -q '"StatusAddress" under .* is 0.0.0.0, reachable from other machines' <<<"$err" || fail "$err"
 
 # Beside a busy service: status never fails and takes nothing; the service
 # sends everything and says what it did in its state file.

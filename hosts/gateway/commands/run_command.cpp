@@ -7,6 +7,7 @@
 #include "gateway/commands/run_command.h"
 
 #include <signal.h>
+#include <systemd/sd-daemon.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -30,6 +31,7 @@
 #include "gateway/service/journal.h"
 #include "gateway/service/recovery.h"
 #include "gateway/service/round_state.h"
+#include "gateway/service/service_log.h"
 #include "gateway/service/tree_check.h"
 #include "gateway/status/status_server.h"
 #include "gateway/transport/maildir.h"
@@ -43,6 +45,22 @@ namespace zz::gateway {
 namespace {
 
 volatile sig_atomic_t g_stop = 0;
+volatile sig_atomic_t g_reload = 0;
+
+void on_reload(int) {
+  g_reload = 1;
+}
+
+// watchdog_ping - "alive" to systemd, at most once a second: between
+// messages and while waiting, never from inside a message's work, so a hang
+// there lets the watchdog act
+void watchdog_ping() {
+  static std::chrono::steady_clock::time_point last;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last < std::chrono::seconds(1)) return;
+  last = now;
+  sd_notify(0, "WATCHDOG=1");
+}
 
 void on_signal(int) {
   g_stop = 1;
@@ -74,13 +92,8 @@ std::string vudo_reason() {
   return text;
 }
 
-void log(const std::string &line) {
-  char stamp[32];
-  std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
-  std::cout << stamp << " " << line << std::endl;
+void log(const std::string &line, std::initializer_list<LogField> fields = {}) {
+  log_line(kLogInfo, line, fields);
 }
 
 bool read_settings(Settings *s) {
@@ -250,6 +263,38 @@ class Gateway {
     return true;
   }
 
+  // reconfigure - settings read again: the transport, the own key, receipts
+  // and limits change at once; the Maildirs only with a restart. False (said)
+  // when the new settings cannot be used: the old ones stay.
+  bool reconfigure(Settings fresh) {
+    if (fresh.outbox != s_.outbox || fresh.inbox != s_.inbox) {
+      log("\"Outbox\" and \"Inbox\" change only with a restart; " + s_.outbox + " and " + s_.inbox +
+          " are kept");
+      fresh.outbox = s_.outbox;
+      fresh.inbox = s_.inbox;
+    }
+    std::string error;
+    std::unique_ptr<Outgoing> outgoing = make_outgoing(fresh.out, outbox_, &error);
+    if (outgoing == nullptr) {
+      log("the settings read again are not taken: cannot send mail: " + error);
+      return false;
+    }
+    vudo_signer *own = nullptr;
+    if (!fresh.own_key.empty()) {
+      own = vudo_signer_open(fresh.own_key.c_str(), fresh.own_certificate.c_str());
+      if (own == nullptr) {
+        log("the settings read again are not taken: cannot use the gateway's own key: " +
+            vudo_reason());
+        return false;
+      }
+    }
+    vudo_signer_close(own_);
+    own_ = own;
+    outgoing_ = std::move(outgoing);
+    s_ = std::move(fresh);
+    return true;
+  }
+
   // stop - a message still waiting for its completion stays in the journal
   void stop() {
     for (Pending &p : pending_) OXT_free_files(&p.msg);
@@ -282,6 +327,15 @@ class Gateway {
     return busy;
   }
 
+  // summary - the state in one line, for systemctl status
+  std::string summary() const {
+    const Counters &c = state_.totals;
+    return "round " + std::to_string(state_.rounds) + " took " + std::to_string(state_.round_ms) +
+           " ms; sent " + std::to_string(c.sent) + ", put back " + std::to_string(c.put_back) +
+           ", failed " + std::to_string(c.failed) + ", stored " + std::to_string(c.stored) +
+           ", refused " + std::to_string(c.refused);
+  }
+
  private:
   bool round_body() {
     bool busy = false;
@@ -290,6 +344,7 @@ class Gateway {
     if (OXT_is_bd(&ctx_) != 0) check_database();
     complete_pending();
     while (!g_stop) {
+      watchdog_ping();
       const int sent = send_one();
       if (sent < 0) break;
       busy = true;
@@ -299,6 +354,7 @@ class Gateway {
     OXT_input_life_signal(&ctx_);
     for (const std::string &name : inbox_.waiting()) {
       if (g_stop) break;
+      watchdog_ping();
       receive(name);
       busy = true;
     }
@@ -458,22 +514,29 @@ class Gateway {
     }
     crash_point("journaled");
     const std::string subject = "\"" + utf8(m.subject) + "\"";
+    const std::string from = shown_path(picked_up_at(msg));
+    const std::string rule = from.substr(0, from.rfind('/'));
+    const std::initializer_list<LogField> fields = {
+        {"ZOZEREZ_MESSAGE_HASH", hash}, {"ZOZEREZ_PATH", from}, {"ZOZEREZ_RULE", rule}};
     const Handover h = hand_over(m, bytes, tag);
     for (const std::string &r : h.refused) log(subject + ": recipient refused: " + utf8(r));
     if (h.status == Handover::kPutBack) {
       log("cannot send " + subject + " through " + outgoing_->name() + ": " + h.why +
-          "; kept for a later round");
+              "; kept for a later round",
+          fields);
       return 1;
     }
     if (h.status == Handover::kFailed) {
-      log(subject + " refused by " + outgoing_->name() + ": " + h.why + "; failed for good");
+      log(subject + " refused by " + outgoing_->name() + ": " + h.why + "; failed for good",
+          fields);
       return 2;
     }
     std::string files;
     for (const Attachment &a : m.attachments) files += (files.empty() ? "" : ", ") + utf8(a.name);
     log("sent " + subject + " [" + files + "] from " + utf8(m.from.type) + ":" +
-        utf8(m.from.address) + " to " + who(m.to) + " " + h.where + " (picked up at " +
-        shown_path(picked_up_at(msg)) + ")");
+            utf8(m.from.address) + " to " + who(m.to) + " " + h.where + " (picked up at " + from +
+            ")",
+        fields);
     return 0;
   }
 
@@ -746,7 +809,8 @@ class Gateway {
       const size_t seen = events_.lines().size();
       if (guaranteed_delivery_open(hash)) ++state_.totals.receipts_matched;
       if (OXT_ticket_hash(hash.c_str()) == 0) {
-        log("receipt for " + hash + " handled: its guaranteed delivery, if open here, is closed");
+        log("receipt for " + hash + " handled: its guaranteed delivery, if open here, is closed",
+            {{"ZOZEREZ_MESSAGE_HASH", hash}});
       } else {
         log("receipt for " + hash + " could not close everything");
         show_events(seen, true);
@@ -874,7 +938,8 @@ class Gateway {
         where += (where.empty() ? "" : ", ") + shown_path(path);
       }
       if (result == 0) {
-        log("stored " + utf8(a.name) + " from " + utf8(m.from.address) + " as " + where);
+        log("stored " + utf8(a.name) + " from " + utf8(m.from.address) + " as " + where,
+            {{"ZOZEREZ_PATH", where}, {"ZOZEREZ_MESSAGE_HASH", m.hash}});
         show_events(seen);
       } else {
         all = false;
@@ -906,7 +971,8 @@ class Gateway {
     }
     crash_point("receipt");
     ++state_.totals.receipts_sent;
-    log("receipt for " + received.hash + " sent to " + who(r.to));
+    log("receipt for " + received.hash + " sent to " + who(r.to),
+        {{"ZOZEREZ_MESSAGE_HASH", received.hash}});
   }
 
   Settings s_;
@@ -939,7 +1005,8 @@ class Gateway {
 
 // wait_for_next_round - the poll interval, cut short by a stop
 void wait_for_next_round(uint32_t seconds) {
-  for (uint32_t i = 0; i < seconds * 10 && !g_stop; ++i) {
+  for (uint32_t i = 0; i < seconds * 10 && !g_stop && !g_reload; ++i) {
+    watchdog_ping();
     struct timespec tenth = {0, 100000000L};
     nanosleep(&tenth, nullptr);
   }
@@ -956,7 +1023,11 @@ int run_run(const CommandLine &cl) {
   action.sa_handler = on_signal;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  struct sigaction reload {};
+  reload.sa_handler = on_reload;
+  sigaction(SIGHUP, &reload, nullptr);
   g_stop = 0;
+  g_reload = 0;
   mime_init();
   Gateway gateway(settings, o.verbose);
   if (!gateway.start()) return 1;
@@ -977,20 +1048,45 @@ int run_run(const CommandLine &cl) {
       server_failed = true;
     }
   };
+  // reread - SIGHUP: the host program's settings read again (the module's
+  // own are read by it at every operation)
+  auto reread = [&] {
+    g_reload = 0;
+    sd_notify(0, "RELOADING=1");
+    Settings fresh;
+    if (read_settings(&fresh) && gateway.reconfigure(fresh)) {
+      const bool status_changed = fresh.status.port != settings.status.port ||
+                                  fresh.status.address != settings.status.address ||
+                                  fresh.status.password_file != settings.status.password_file;
+      settings = fresh;
+      if (status_changed) server.stop();
+      log("settings read again");
+    }
+    sd_notify(0, "READY=1");
+  };
   // A service started while its database is away waits for it.
+  sd_notify(0, "STATUS=starting the module");
   while (!gateway.open_module()) {
+    sd_notify(0, "STATUS=waiting for the module to start (see the log)");
     if (!o.once) wait_for_next_round(settings.poll_seconds);
+    if (g_reload) reread();
     if (o.once || g_stop) {
+      sd_notify(0, "STOPPING=1");
       gateway.stop();
       return o.once ? 1 : 0;
     }
   }
+  sd_notify(0, "READY=1\nSTATUS=running");
   do {
+    if (g_reload) reread();
     serve_status();
     gateway.round();
+    sd_notify(0, ("WATCHDOG=1\nSTATUS=" + gateway.summary()).c_str());
     if (o.once || g_stop) break;
     wait_for_next_round(settings.poll_seconds);
   } while (!g_stop);
+  sd_notify(0, "STOPPING=1");
+  server.stop();
   gateway.stop();
   return 0;
 }

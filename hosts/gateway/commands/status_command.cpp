@@ -15,6 +15,7 @@
 
 #include "gateway/base/console.h"
 #include "gateway/commands/config_report.h"
+#include "gateway/status/status_server.h"
 #include "gateway/status/status_view.h"
 #include "gateway/status/tree_status.h"
 #include "zozerez_host.h"
@@ -98,6 +99,39 @@ void check_rules(Checker &c, const std::string &key, const char *list, const cha
   }
 }
 
+// check_status_page - the HTTP side's settings: a port, and a password file
+// its owner alone may read whenever the address reaches other machines
+void check_status_page(Checker &c, const std::string &gw) {
+  uint32_t port = 0;
+  if (OLM_ConfGetDWORD(gw.c_str(), "StatusPort", &port, 0) != 0 || port == 0) return;
+  if (port > 65535) c.note("\"StatusPort\" under " + utf8(gw) + " is not a port");
+  char text[2048] = "";
+  std::string address = "127.0.0.1";
+  if (OLM_ConfGetString(gw.c_str(), "StatusAddress", text, sizeof text, 0) == 0 && *text != '\0') {
+    address = text;
+  }
+  std::string passwords;
+  if (OLM_ConfGetPath(gw.c_str(), "StatusPasswordFile", text, "", 0) == 0) passwords = text;
+  if (passwords.empty()) {
+    if (!is_loopback(address)) {
+      c.note("\"StatusAddress\" under " + utf8(gw) + " is " + address +
+             ", reachable from other machines: \"StatusPasswordFile\" is needed");
+    }
+    return;
+  }
+  struct stat st;
+  if (::stat(passwords.c_str(), &st) != 0) {
+    c.note("\"StatusPasswordFile\" under " + utf8(gw) + " " + passwords + ": " +
+           std::strerror(errno));
+  } else if ((st.st_mode & 077) != 0) {
+    c.note("\"StatusPasswordFile\" under " + utf8(gw) + " " + passwords +
+           " may be read by others; make it 0600");
+  } else if (::access(passwords.c_str(), R_OK) != 0) {
+    c.note("\"StatusPasswordFile\" under " + utf8(gw) + " " + passwords +
+           " cannot be read by this user");
+  }
+}
+
 }  // namespace
 
 int run_status(const CommandLine &cl) {
@@ -139,6 +173,7 @@ int run_check(const CommandLine &cl) {
     c.directory(key, "SaveInErrorPath", "incoming error directory");
   }
   c.directory(key, "Filename", "data directory (hash store)", false);
+  check_status_page(c, key + "\\Gateway");
   c.parent(key + "\\Gateway", "Outbox", "outbox Maildir");
   c.parent(key + "\\Gateway", "Inbox", "inbox Maildir");
   if (c.faults() != 0) {
