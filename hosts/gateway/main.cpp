@@ -2,7 +2,8 @@
 // Commands: config (print every setting the module reads), store (hand one
 // file to the module as an incoming message), collect (one outgoing cycle),
 // receipt (a delivery receipt arrived), run (the service loop), status (what
-// waits and what is stuck), check (the configuration before a start).
+// waits and what is stuck), check (the configuration before a start),
+// explain (where a file would go, and why).
 #include <iostream>
 
 #include "gateway/base/console.h"
@@ -11,6 +12,7 @@
 #include "gateway/commands/config_report.h"
 #include "gateway/commands/db_command.h"
 #include "gateway/commands/deliver_command.h"
+#include "gateway/commands/explain_command.h"
 #include "gateway/commands/run_command.h"
 #include "gateway/commands/sign_command.h"
 #include "gateway/commands/status_command.h"
@@ -37,6 +39,7 @@ int main(int argc, char **argv) {
   if (cl.command == "deliver") return zz::gateway::run_deliver(cl);
   if (cl.command == "status") return zz::gateway::run_status(cl);
   if (cl.command == "check") return zz::gateway::run_check(cl);
+  if (cl.command == "explain") return zz::gateway::run_explain(cl);
   if (!zz::gateway::open_store(cl.config, cl.key)) return CommandLine::kFailed;
   return zz::gateway::print_config(std::cout) ? CommandLine::kDone : CommandLine::kFailed;
 }

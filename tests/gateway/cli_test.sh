@@ -20,7 +20,7 @@ expect() {  # expect CODE STREAM PATTERN ARGS...: exit code and a pattern on std
   if [ "$code" -eq 2 ]; then [ -z "$out" ] || fail "$*: usage errors print nothing on stdout"; fi
 }
 expect 0 out '^Usage: zozerez-gateway' --help
-commands="config store collect receipt run status check sign verify certs db deliver"
+commands="config store collect receipt run status check explain sign verify certs db deliver"
 for command in $commands; do
   expect 0 out "^Usage: zozerez-gateway $command" "$command" --help
   expect 0 out "^Usage: zozerez-gateway $command" --config /nowhere "$command" -h

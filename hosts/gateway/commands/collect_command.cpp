@@ -22,7 +22,10 @@ const char *or_none(const char *text) {
   return text != nullptr ? text : "(none)";
 }
 
-void print_message(int number, const OutgoingMessage &m, const std::string &hash) {
+}  // namespace
+
+void print_message(int number, const OutgoingMessage &m, const std::string &hash,
+                   const std::function<std::string(const std::string &)> &shown) {
   std::cout << "message " << number << "\n";
   std::cout << "  from:    " << utf8(or_none(m.SenderType)) << ":" << utf8(or_none(m.SenderAddress))
             << "\n";
@@ -43,7 +46,10 @@ void print_message(int number, const OutgoingMessage &m, const std::string &hash
   std::snprintf(flags, sizeof flags, "0x%X", m.Flags);
   std::cout << "  flags:   " << flags << ((m.Flags & 1) ? " encrypt" : "")
             << ((m.Flags & 2) ? " sign" : "") << "\n";
-  if (m.SendDirPath != nullptr) std::cout << "  request: " << shown_path(m.SendDirPath) << "\n";
+  if (m.SendDirPath != nullptr) {
+    std::cout << "  request: " << (shown ? shown(m.SendDirPath) : shown_path(m.SendDirPath))
+              << "\n";
+  }
   std::cout << "  hash:    " << hash << "\n";
 }
 
@@ -52,8 +58,6 @@ void print_events(const EventCapture &events, size_t from) {
     std::cout << "  event: " << events.lines()[i] << "\n";
   }
 }
-
-}  // namespace
 
 int run_collect(const CommandLine &cl) {
   const CollectOptions &o = cl.collect;

@@ -21,8 +21,8 @@ namespace {
 
 constexpr const char kUsage[] =
     "usage: zozerez-gateway COMMAND [OPTIONS] [--config FILE] [--key KEY]\n"
-    "commands: config, store, collect, receipt, run, status, check, sign, verify, certs, db,\n"
-    "deliver; "
+    "commands: config, store, collect, receipt, run, status, check, explain, sign, verify,\n"
+    "certs, db, deliver; "
     "zozerez-gateway "
     "--help tells more\n";
 
@@ -52,7 +52,8 @@ void split_sender(const std::string &value, StoreOptions *o) {
 }
 
 void declare(CLI::App &app, CommandLine *cl, std::vector<std::string> *signatures,
-             std::vector<std::string> *db_signatures, std::string *sender, std::string *status) {
+             std::vector<std::string> *db_signatures, std::string *sender, std::string *status,
+             std::string *explain_sender) {
   app.description(
       "zozerez-gateway - the host program of the zozerez module: stores received files by\n"
       "the input rules, collects files to send by the output rules, and runs the gateway.");
@@ -171,6 +172,34 @@ void declare(CLI::App &app, CommandLine *cl, std::vector<std::string> *signature
       "check", "check the configuration and every directory it names before the service starts");
   check->fallthrough()->footer(kEveryCommand);
 
+  CLI::App *explain = app.add_subcommand(
+      "explain",
+      "where would this go, and why: incoming FILE --from ADDR runs the input rules on a "
+      "scratch copy and tells each rule's verdict and the path the file would get; outgoing "
+      "DIR shows the messages the module would build from an output rule's directory");
+  explain->fallthrough()->footer(kEveryCommand);
+  explain->add_option("WHAT", cl->explain.what, "incoming or outgoing")
+      ->required()
+      ->check(CLI::IsMember({"incoming", "outgoing"}));
+  explain
+      ->add_option("PATH", cl->explain.path,
+                   "incoming: the received file; outgoing: the output rule's directory")
+      ->required();
+  explain
+      ->add_option("--from", *explain_sender,
+                   "incoming: the sender, TYPE:ADDRESS or an SMTP address")
+      ->type_name("TYPE:ADDRESS");
+  explain->add_option("--to", cl->explain.message.to, "incoming: a recipient (repeat for more)")
+      ->type_name("ADDRESS");
+  explain
+      ->add_option("--name", cl->explain.message.name,
+                   "incoming: the file's name in the message (else its own)")
+      ->type_name("NAME");
+  explain->add_flag("--encrypted", "incoming: the message was encrypted");
+  explain->add_flag("--signed", "incoming: the message was signed");
+  explain->add_flag("--receipt", "incoming: the message is a receipt");
+  explain->add_flag("--rsa", "incoming: the message is an RSA message");
+
   CLI::App *certs = app.add_subcommand(
       "certs", "list the certificate directory: subject, e-mail, serial, expiry, trusted");
   certs->fallthrough()->footer(kEveryCommand);
@@ -195,8 +224,8 @@ CommandLine parse_command_line(int argc, const char *const *argv) {
   CommandLine cl;
   CLI::App app("", "zozerez-gateway");
   std::vector<std::string> signatures, db_signatures;
-  std::string sender, status = "sent";
-  declare(app, &cl, &signatures, &db_signatures, &sender, &status);
+  std::string sender, status = "sent", explain_sender;
+  declare(app, &cl, &signatures, &db_signatures, &sender, &status, &explain_sender);
   std::ostringstream out, err;
   try {
     app.parse(argc, argv);
@@ -217,11 +246,29 @@ CommandLine parse_command_line(int argc, const char *const *argv) {
     return cl;
   }
   cl.command = app.get_subcommands().front()->get_name();
+  const std::map<std::string, uint32_t> kinds = {
+      {"--encrypted", 1}, {"--signed", 2}, {"--receipt", 4}, {"--rsa", 8}};
+  if (cl.command == "explain") {
+    StoreOptions &m = cl.explain.message;
+    if (cl.explain.what == "incoming" && explain_sender.empty()) {
+      cl.command.clear();
+      cl.exit_code = CommandLine::kUsage;
+      cl.err = std::string("zozerez-gateway: explain incoming needs --from\n") + kUsage;
+      return cl;
+    }
+    split_sender(explain_sender, &m);
+    for (const auto &[flag, bit] : kinds) {
+      if (app.get_subcommand("explain")->count(flag) != 0) m.flags |= bit;
+    }
+    m.file = cl.explain.path;
+    if (m.name.empty()) {
+      const size_t slash = m.file.find_last_of('/');
+      m.name = slash == std::string::npos ? m.file : m.file.substr(slash + 1);
+    }
+  }
   if (cl.command == "store") {
     split_sender(sender, &cl.store);
     const CLI::App *store = app.get_subcommand("store");
-    const std::map<std::string, uint32_t> kinds = {
-        {"--encrypted", 1}, {"--signed", 2}, {"--receipt", 4}, {"--rsa", 8}};
     for (const auto &[flag, bit] : kinds) {
       if (store->count(flag) != 0) cl.store.flags |= bit;
     }

@@ -49,6 +49,12 @@ struct StatusOptions {
   size_t events = 10;  // the last events shown, from RORIV_LOG's file
 };
 
+struct ExplainOptions {
+  std::string what;      // "incoming" or "outgoing"
+  std::string path;      // the received file, or the output rule's directory
+  StoreOptions message;  // incoming: the message as `store` takes it
+};
+
 struct CommandLine {
   // Exit codes: 0 done, 1 failed, 2 usage.
   static constexpr int kDone = 0, kFailed = 1, kUsage = 2;
@@ -65,6 +71,7 @@ struct CommandLine {
   std::string verify_dir;
   DbOptions db;
   StatusOptions status;
+  ExplainOptions explain;
 };
 
 CommandLine parse_command_line(int argc, const char *const *argv);

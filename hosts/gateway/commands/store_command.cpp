@@ -31,50 +31,54 @@ bool read_whole(const std::string &path, std::string *out) {
 
 }  // namespace
 
-int run_store(const CommandLine &cl) {
-  const StoreOptions &o = cl.store;
-  std::string content;
-  if (!read_whole(o.file, &content)) {
-    std::fprintf(stderr, "zozerez-gateway store: cannot read \"%s\"\n", o.file.c_str());
-    return 1;
+bool build_incoming(const StoreOptions &o, IncomingParts *p, std::string *error) {
+  if (!read_whole(o.file, &p->content)) {
+    *error = "cannot read \"" + o.file + "\"";
+    return false;
   }
   std::vector<std::pair<std::string, std::string>> signatures;
   for (const auto &[signer, file] : o.signatures) {
     std::string sign, signer1251;
     if (!read_whole(file, &sign) || !cp1251(signer, &signer1251)) {
-      std::fprintf(stderr, "zozerez-gateway store: cannot use the signature \"%s\"\n",
-                   file.c_str());
-      return 1;
+      *error = "cannot use the signature \"" + file + "\"";
+      return false;
     }
     signatures.emplace_back(signer1251, sign);
   }
-  if ((o.flags & 3) != 0) content = signed_file_container(content, signatures);
-
-  std::string name, from_type, from_address;
-  std::vector<std::string> to(o.to.size());
-  bool converted = cp1251(o.name, &name) && cp1251(o.from_type, &from_type) &&
-                   cp1251(o.from_address, &from_address);
-  for (size_t i = 0; i < o.to.size(); ++i) converted = converted && cp1251(o.to[i], &to[i]);
+  if ((o.flags & 3) != 0) p->content = signed_file_container(p->content, signatures);
+  p->to.assign(o.to.size(), std::string());
+  bool converted = cp1251(o.name, &p->name) && cp1251(o.from_type, &p->from_type) &&
+                   cp1251(o.from_address, &p->from_address);
+  for (size_t i = 0; i < o.to.size(); ++i) converted = converted && cp1251(o.to[i], &p->to[i]);
   if (!converted) {
-    std::fputs("zozerez-gateway store: a name or address has characters code page 1251 lacks\n",
-               stderr);
+    *error = "a name or address has characters code page 1251 lacks";
+    return false;
+  }
+  for (std::string &address : p->to) {
+    p->recipients.push_back(AddressEntry{const_cast<char *>("SMTP"), address.data()});
+  }
+  IncomingMessage &msg = p->msg;
+  msg = IncomingMessage{};
+  msg.Data = reinterpret_cast<const uint8_t *>(p->content.data());
+  msg.DataLength = static_cast<uint32_t>(p->content.size());
+  msg.FileName = p->name.c_str();
+  msg.SenderType = p->from_type.c_str();
+  msg.SenderAddress = p->from_address.c_str();
+  msg.Flags = o.flags;
+  msg.Recipients = p->recipients.empty() ? nullptr : p->recipients.data();
+  msg.RecipientCount = static_cast<uint32_t>(p->recipients.size());
+  return true;
+}
+
+int run_store(const CommandLine &cl) {
+  IncomingParts parts;
+  std::string error;
+  if (!build_incoming(cl.store, &parts, &error)) {
+    std::fprintf(stderr, "zozerez-gateway store: %s\n", error.c_str());
     return 1;
   }
   if (!open_store(cl.config, cl.key)) return 1;
-
-  std::vector<AddressEntry> recipients;
-  for (std::string &address : to) {
-    recipients.push_back(AddressEntry{const_cast<char *>("SMTP"), address.data()});
-  }
-  IncomingMessage msg{};
-  msg.Data = reinterpret_cast<const uint8_t *>(content.data());
-  msg.DataLength = static_cast<uint32_t>(content.size());
-  msg.FileName = name.c_str();
-  msg.SenderType = from_type.c_str();
-  msg.SenderAddress = from_address.c_str();
-  msg.Flags = o.flags;
-  msg.Recipients = recipients.empty() ? nullptr : recipients.data();
-  msg.RecipientCount = static_cast<uint32_t>(recipients.size());
+  const IncomingMessage &msg = parts.msg;
 
   const std::vector<std::string> dirs = storage_directories();
   const Snapshot before = snapshot(dirs);
