@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -347,6 +348,8 @@ void gather_service(const std::string &key, TreeStatus *s) {
   RoundState state;
   std::string error;
   if (read_round_state(s->state_file, &state, &error)) {
+    s->service_running =
+        state.pid > 0 && (::kill(static_cast<pid_t>(state.pid), 0) == 0 || errno == EPERM);
     s->service = std::move(state);
   } else {
     s->problems.push_back(error);

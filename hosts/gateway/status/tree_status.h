@@ -78,6 +78,7 @@ struct TreeStatus {
   bool database_mode = false;
   std::map<std::string, uint64_t> database_queue;  // "outgoing queued" -> count
   std::optional<RoundState> service;
+  bool service_running = false;  // its process is there
   std::string state_file;
   std::vector<std::string> last_events;
   std::string events_file;  // empty: events go to the system log only
