@@ -32,6 +32,9 @@ grep -q 'stored .* in the message database' <<<"$out" || fail "not stored in the
 out=$(gw db list) || fail "db list: $out"
 grep -q '^outgoing sent: 1$' <<<"$out" || fail "list after: $out"
 grep -q '^incoming stored: [1-9]' <<<"$out" || fail "nothing incoming stored: $out"
+out=$(gw status) || fail "status in database mode: $out"
+grep -q '^message database$' <<<"$out" && grep -q '^  outgoing sent: 1$' <<<"$out" ||
+  fail "status does not show the database queue: $out"
 
 # A signed database message: the module makes its signature list from the
 # attachment's signature file, one entry with the attachment's digest.

@@ -221,6 +221,8 @@ void gather_outputs(const std::string &key, TreeStatus *s) {
     read_text(rule_key, "FileMask", &rule.mask);
     rule.guaranteed = read_text(rule_key, "GarantedDelivery", &flag) && flag == "+";
     look_into_rule_dir(s->now, &rule);
+    if (!rule.problem.empty())
+      s->problems.push_back("output rule " + std::to_string(n) + ": " + rule.problem);
     rule.mask = utf8(rule.mask);
     rule.directory = shown_path(path);
     s->outputs.push_back(std::move(rule));
