@@ -142,8 +142,10 @@ t = s["totals"]
 assert t["sent"] == 43 and t["failed"] == 0 and t["put_back"] == 0, t
 assert t["stored"] == 42 + 42 and t["refused"] == 1 and t["receipts_sent"] == 42, t
 assert s["per_rule"][sys.argv[1] + "/out/plain"]["sent"] == 42, s["per_rule"]
-assert s["rounds"] >= 1 and s["held_back"] == []
+assert s["rounds"] >= 1 and s["held_back"] == [] and s["running"] is False
 PY
 )
 python3 -c "$figures" "$root" <<<"$json" || fail "service figures wrong: $json"
+out=$("$gateway" status --config "$root/gw.reg")
+expect "  not running: the service (pid "
 echo "status checked"

@@ -17,16 +17,6 @@ namespace {
 
 using nlohmann::json;
 
-json counters_to_json(const Counters &c) {
-  return json{{"sent", c.sent},
-              {"put_back", c.put_back},
-              {"failed", c.failed},
-              {"stored", c.stored},
-              {"refused", c.refused},
-              {"receipts_sent", c.receipts_sent},
-              {"receipts_matched", c.receipts_matched}};
-}
-
 Counters counters_from_json(const json &j) {
   Counters c;
   c.sent = j.value("sent", uint64_t{0});
@@ -43,7 +33,7 @@ json to_json(const RoundState &s) {
   json held = json::array();
   for (const HeldBack &h : s.held_back) held.push_back({{"path", h.path}, {"why", h.why}});
   json rules = json::object();
-  for (const auto &[dir, c] : s.per_rule) rules[dir] = counters_to_json(c);
+  for (const auto &[dir, c] : s.per_rule) rules[dir] = c;
   return json{{"version", RoundState::kVersion},
               {"pid", s.pid},
               {"started", s.started},
@@ -51,11 +41,21 @@ json to_json(const RoundState &s) {
               {"round_ms", s.round_ms},
               {"rounds", s.rounds},
               {"held_back", held},
-              {"totals", counters_to_json(s.totals)},
+              {"totals", json(s.totals)},
               {"per_rule", rules}};
 }
 
 }  // namespace
+
+void to_json(json &j, const Counters &c) {
+  j = json{{"sent", c.sent},
+           {"put_back", c.put_back},
+           {"failed", c.failed},
+           {"stored", c.stored},
+           {"refused", c.refused},
+           {"receipts_sent", c.receipts_sent},
+           {"receipts_matched", c.receipts_matched}};
+}
 
 std::string state_file_path(const std::string &outbox) {
   return outbox + "/.zozerez-state.json";

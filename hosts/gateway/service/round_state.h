@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct Counters {
   uint64_t receipts_sent = 0;     // receipts answered to received messages
   uint64_t receipts_matched = 0;  // receipts that closed a guaranteed delivery
 };
+
+// to_json - the counters as JSON, as the state file and `status --json` write them
+void to_json(nlohmann::json &j, const Counters &c);
 
 struct HeldBack {
   std::string path;  // the send directory or file, as this system writes paths

@@ -151,8 +151,8 @@ std::string metrics_text(const TreeStatus &s) {
   }
   e.family("zozerez_database_messages", "gauge",
            "Messages in the message database by direction and state.", queue);
-  e.one("zozerez_service_up", "gauge",
-        "1 when the service's state file was read (it has finished a round).", s.service ? 1 : 0);
+  e.one("zozerez_service_up", "gauge", "1 when the service that wrote the state file runs.",
+        s.service && s.service_running ? 1 : 0);
   if (s.service) {
     e.one("zozerez_service_start_time_seconds", "gauge", "When the service started (Unix time).",
           static_cast<double>(s.service->started));

@@ -2,7 +2,6 @@
 // attention list as `zozerez-gateway status`; every text is HTML-escaped.
 #include "gateway/status/status_page.h"
 
-#include <ctime>
 #include <sstream>
 
 #include "gateway/status/status_view.h"
@@ -36,15 +35,6 @@ std::string html(const std::string &text) {
   return out;
 }
 
-std::string utc(long long t) {
-  const std::time_t time = static_cast<std::time_t>(t);
-  std::tm tm{};
-  gmtime_r(&time, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
-  return text;
-}
-
 constexpr const char kStyle[] =
     "body{font-family:sans-serif;margin:1.5em;color:#222}"
     "h1{font-size:1.3em}h2{font-size:1.1em;margin-top:1.5em}"
@@ -61,8 +51,8 @@ std::string status_page(const TreeStatus &s, int refresh) {
   out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
       << "<meta http-equiv=\"refresh\" content=\"" << refresh << "\">"
       << "<title>zozerez gateway status</title><style>" << kStyle << "</style></head><body>\n"
-      << "<h1>zozerez gateway status</h1>\n<p>At " << utc(s.now) << " for the key " << html(s.key)
-      << "; this page refreshes itself every " << refresh << " s.</p>\n";
+      << "<h1>zozerez gateway status</h1>\n<p>At " << utc_text(s.now) << " for the key "
+      << html(s.key) << "; this page refreshes itself every " << refresh << " s.</p>\n";
   const std::vector<std::string> first = attention(s);
   if (!first.empty()) {
     out << "<section id=\"attention\"><h2>Needs attention</h2><ul>\n";
@@ -75,9 +65,10 @@ std::string status_page(const TreeStatus &s, int refresh) {
   out << "<h2>Service</h2>\n";
   if (s.service) {
     const RoundState &st = *s.service;
-    out << "<p>Process " << st.pid << ", started " << utc(st.started) << " ("
-        << age_text(s.now - st.started) << " ago). Last round " << utc(st.round_started) << " ("
-        << age_text(s.now - st.round_started) << " ago), took " << st.round_ms << " ms; "
+    out << "<p>" << (s.service_running ? "Running" : "<span class=\"bad\">NOT RUNNING</span>")
+        << ": process " << st.pid << ", started " << utc_text(st.started) << " ("
+        << age_text(s.now - st.started) << " ago). Last round " << utc_text(st.round_started)
+        << " (" << age_text(s.now - st.round_started) << " ago), took " << st.round_ms << " ms; "
         << st.rounds << " rounds.</p>\n";
     const Counters &c = st.totals;
     out << "<table id=\"counters\"><tr><th>sent</th><th>put back</th><th>failed</th>"

@@ -10,15 +10,6 @@ namespace {
 
 using nlohmann::json;
 
-std::string utc(long long t) {
-  const std::time_t time = static_cast<std::time_t>(t);
-  std::tm tm{};
-  gmtime_r(&time, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
-  return text;
-}
-
 std::string plural(unsigned long long n, const char *one, const char *many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -37,16 +28,6 @@ std::string counters_line(const Counters &c) {
   return out.str();
 }
 
-json counters_json(const Counters &c) {
-  return json{{"sent", c.sent},
-              {"put_back", c.put_back},
-              {"failed", c.failed},
-              {"stored", c.stored},
-              {"refused", c.refused},
-              {"receipts_sent", c.receipts_sent},
-              {"receipts_matched", c.receipts_matched}};
-}
-
 json item_json(const Item &item, long long now) {
   return json{{"path", item.path}, {"time", item.time}, {"age", now - item.time}};
 }
@@ -59,6 +40,15 @@ json directory_json(const DirectoryCount &d, long long now) {
 }
 
 }  // namespace
+
+std::string utc_text(long long t) {
+  const std::time_t time = static_cast<std::time_t>(t);
+  std::tm tm{};
+  gmtime_r(&time, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
+  return text;
+}
 
 std::string age_text(long long seconds) {
   if (seconds < 0) seconds = 0;
@@ -93,6 +83,11 @@ std::vector<std::string> attention(const TreeStatus &s) {
                     ", which is not there");
     }
   }
+  if (s.service && !s.service_running) {
+    out.push_back("not running: the service (pid " + std::to_string(s.service->pid) +
+                  ") is gone; its last round was " + age_text(s.now - s.service->round_started) +
+                  " ago");
+  }
   if (s.service && !s.service->held_back.empty()) {
     out.push_back("held back by the service: " +
                   plural(s.service->held_back.size(), "message", "messages"));
@@ -109,7 +104,7 @@ std::vector<std::string> attention(const TreeStatus &s) {
 
 std::string status_table(const TreeStatus &s) {
   std::ostringstream out;
-  out << "zozerez-gateway status at " << utc(s.now);
+  out << "zozerez-gateway status at " << utc_text(s.now);
   if (!s.key.empty()) out << " (key " << s.key << ")";
   out << "\n";
   const std::vector<std::string> first = attention(s);
@@ -120,13 +115,14 @@ std::string status_table(const TreeStatus &s) {
   out << "\nservice\n";
   if (s.service) {
     const RoundState &st = *s.service;
-    out << "  pid " << st.pid << ", started " << utc(st.started) << " ("
-        << age_text(s.now - st.started) << " ago)\n";
+    out << "  " << (s.service_running ? "running" : "NOT RUNNING") << ": pid " << st.pid
+        << ", started " << utc_text(st.started) << " (" << age_text(s.now - st.started)
+        << " ago)\n";
     if (st.rounds == 0) {
       out << "  no round finished yet\n";
     } else {
       out << "  last round " << age_text(s.now - st.round_started) << " ago, took " << st.round_ms
-          << " ms; " << st.rounds << " rounds\n";
+          << " ms; " << plural(st.rounds, "round", "rounds") << "\n";
     }
     for (const HeldBack &h : st.held_back)
       out << "  holds back " << h.path << ": " << h.why << "\n";
@@ -263,15 +259,16 @@ std::string status_json(const TreeStatus &s) {
     json held = json::array();
     for (const HeldBack &h : st.held_back) held.push_back({{"path", h.path}, {"why", h.why}});
     json rules = json::object();
-    for (const auto &[dir, c] : st.per_rule) rules[dir] = counters_json(c);
+    for (const auto &[dir, c] : st.per_rule) rules[dir] = c;
     j["service"] = {{"pid", st.pid},
+                    {"running", s.service_running},
                     {"started", st.started},
                     {"last_round", st.round_started},
                     {"last_round_age", st.rounds == 0 ? 0 : s.now - st.round_started},
                     {"round_ms", st.round_ms},
                     {"rounds", st.rounds},
                     {"held_back", held},
-                    {"totals", counters_json(st.totals)},
+                    {"totals", json(st.totals)},
                     {"per_rule", rules}};
   } else {
     j["service"] = nullptr;

@@ -18,6 +18,8 @@ constexpr long long kStuckSeconds = 600;
 std::vector<std::string> attention(const TreeStatus &s);
 std::string status_table(const TreeStatus &s);
 std::string status_json(const TreeStatus &s);
+// utc_text - "2026-12-06 10:52:46 UTC"
+std::string utc_text(long long unix_seconds);
 // age_text - "45s", "12m 5s", "3h 20m", "2d 4h"
 std::string age_text(long long seconds);
 
