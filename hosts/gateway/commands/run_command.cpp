@@ -327,6 +327,9 @@ class Gateway {
     return busy;
   }
 
+  // single_round - the state file says this is no service (run --once)
+  void single_round() { state_.once = true; }
+
   // summary - the state in one line, for systemctl status
   std::string summary() const {
     const Counters &c = state_.totals;
@@ -1031,6 +1034,7 @@ int run_run(const CommandLine &cl) {
   mime_init();
   Gateway gateway(settings, o.verbose);
   if (!gateway.start()) return 1;
+  if (o.once) gateway.single_round();
   StatusServer server;
   bool server_failed = false;
   // serve_status - the status page and metrics; a failure is said once and

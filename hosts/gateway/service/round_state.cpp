@@ -40,6 +40,7 @@ json to_json(const RoundState &s) {
               {"round_started", s.round_started},
               {"round_ms", s.round_ms},
               {"rounds", s.rounds},
+              {"once", s.once},
               {"held_back", held},
               {"totals", json(s.totals)},
               {"per_rule", rules}};
@@ -107,6 +108,7 @@ bool read_round_state(const std::string &path, RoundState *state, std::string *e
     s.round_started = j.value("round_started", 0LL);
     s.round_ms = j.value("round_ms", 0LL);
     s.rounds = j.value("rounds", uint64_t{0});
+    s.once = j.value("once", false);
     if (j.contains("held_back")) {
       const json &held = j.at("held_back");
       for (size_t i = 0; i < held.size(); ++i) {

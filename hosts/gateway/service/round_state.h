@@ -39,6 +39,7 @@ struct RoundState {
   long long round_started = 0;  // Unix seconds; 0 before the first round ends
   long long round_ms = 0;
   uint64_t rounds = 0;
+  bool once = false;  // a single round (run --once), not a service
   std::vector<HeldBack> held_back;
   Counters totals;
   std::map<std::string, Counters> per_rule;  // by output rule directory

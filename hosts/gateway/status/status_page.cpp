@@ -65,7 +65,10 @@ std::string status_page(const TreeStatus &s, int refresh) {
   out << "<h2>Service</h2>\n";
   if (s.service) {
     const RoundState &st = *s.service;
-    out << "<p>" << (s.service_running ? "Running" : "<span class=\"bad\">NOT RUNNING</span>")
+    out << "<p>"
+        << (st.once             ? "One round (run --once)"
+            : s.service_running ? "Running"
+                                : "<span class=\"bad\">NOT RUNNING</span>")
         << ": process " << st.pid << ", started " << utc_text(st.started) << " ("
         << age_text(s.now - st.started) << " ago). Last round " << utc_text(st.round_started)
         << " (" << age_text(s.now - st.round_started) << " ago), took " << st.round_ms << " ms; "

@@ -83,7 +83,7 @@ std::vector<std::string> attention(const TreeStatus &s) {
                     ", which is not there");
     }
   }
-  if (s.service && !s.service_running) {
+  if (s.service && !s.service_running && !s.service->once) {
     out.push_back("not running: the service (pid " + std::to_string(s.service->pid) +
                   ") is gone; its last round was " + age_text(s.now - s.service->round_started) +
                   " ago");
@@ -115,9 +115,12 @@ std::string status_table(const TreeStatus &s) {
   out << "\nservice\n";
   if (s.service) {
     const RoundState &st = *s.service;
-    out << "  " << (s.service_running ? "running" : "NOT RUNNING") << ": pid " << st.pid
-        << ", started " << utc_text(st.started) << " (" << age_text(s.now - st.started)
-        << " ago)\n";
+    out << "  "
+        << (st.once             ? "one round (run --once)"
+            : s.service_running ? "running"
+                                : "NOT RUNNING")
+        << ": pid " << st.pid << ", started " << utc_text(st.started) << " ("
+        << age_text(s.now - st.started) << " ago)\n";
     if (st.rounds == 0) {
       out << "  no round finished yet\n";
     } else {
@@ -262,6 +265,7 @@ std::string status_json(const TreeStatus &s) {
     for (const auto &[dir, c] : st.per_rule) rules[dir] = c;
     j["service"] = {{"pid", st.pid},
                     {"running", s.service_running},
+                    {"once", st.once},
                     {"started", st.started},
                     {"last_round", st.round_started},
                     {"last_round_age", st.rounds == 0 ? 0 : s.now - st.round_started},
