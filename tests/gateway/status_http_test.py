@@ -146,7 +146,17 @@ service = start("run.log")
 base = "http://127.0.0.1:%d" % port
 wait_for(lambda: not os.listdir(os.path.join(root, "out/plain")) and
          len(os.listdir(os.path.join(root, "in/all"))) == 12, "the files to go round")
-time.sleep(2.5)  # a round more, so the receipts are in the state file
+
+
+
+def stored_so_far():
+    status, _, text = get(base + "/metrics")
+    m = re.search(r"^zozerez_messages_stored_total (\S+)$", text, re.M)
+    return status == 200 and m is not None and float(m.group(1)) >= 24
+
+
+# The receipts come back a round later; the state file counts them after it.
+wait_for(stored_so_far, "the receipts to be stored and counted")
 # A claim left behind 20 minutes ago: stuck, and first on the page.
 stuck = os.path.join(root, "out/plain/qmt99999.tmp")
 open(stuck, "w").write("x")

@@ -126,7 +126,12 @@ for i in $(seq 1 30); do
   [ -z "$(find "$root/out/plain" -name 'f*.txt')" ] && [ -f "$root/maildir/.zozerez-state.json" ] && break
   sleep 0.5
 done
-sleep 1.5
+# The receipts come back a round later: wait for the state file to count them.
+stored() {
+  "$gateway" status --json --config "$root/gw.reg" |
+    python3 -c 'import json,sys; s=json.load(sys.stdin)["service"]; print(s["totals"]["stored"] if s else 0)'
+}
+for i in $(seq 1 120); do [ "$(stored)" -ge 84 ] && break; sleep 0.5; done
 kill -TERM $pid && wait $pid
 pid=0
 [ -z "$(find "$root/out" -type f)" ] || fail "left to send: $(find "$root/out" -type f)"
