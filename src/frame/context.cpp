@@ -1,6 +1,7 @@
 // context.cpp - the skip list of a module context.
 #include "frame/context.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,7 +12,17 @@
 
 namespace zz {
 
+namespace {
+
+// Bumped by every change of any skip list, so that a table built from a list
+// is never used after the list changed (nodes freed and allocated again at
+// the same addresses included).
+std::atomic<uint64_t> g_skip_changes{1};
+
+}  // namespace
+
 uint32_t append_skip_node(GetFileCtx *ctx, uint32_t kind, const char *path) {
+  g_skip_changes.fetch_add(1, std::memory_order_relaxed);
   SkipNode **tail = &ctx->SkipList;
   while (*tail != nullptr) tail = &(*tail)->Next;
   auto *node = static_cast<SkipNode *>(std::calloc(1, sizeof(SkipNode) + kSpareBytes));
@@ -80,34 +91,55 @@ bool fold_equal(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-void SkipIndex::build(size_t nodes) {
-  size_t size = 64;
-  while (size < nodes * 2) size *= 2;
-  slots_.assign(size, Slot{});
-  for (const SkipNode *node = ctx_->SkipList; node != nullptr; node = node->Next) {
-    if (node->Kind != kind_ || node->Path == nullptr) continue;
-    const std::string_view path(node->Path);
-    const size_t hash = fold_hash(path);
-    size_t at = hash & (size - 1);
-    while (slots_[at].path != nullptr) at = (at + 1) & (size - 1);
-    slots_[at] = Slot{hash, node->Path, path.size()};
+struct SkipIndex::Table {
+  const GetFileCtx *ctx = nullptr;
+  const SkipNode *head = nullptr;
+  uint64_t changes = 0;     // g_skip_changes when built
+  bool hashed = false;      // else the list is short and searched as it is
+  std::vector<Slot> slots;  // a power of two, at most half full
+
+  bool fits(const GetFileCtx *c, uint64_t now) const {
+    return ctx == c && head == c->SkipList && changes == now;
   }
-}
+
+  void build(const GetFileCtx *c, uint32_t kind, uint64_t now) {
+    // Below this many nodes a walk costs less than hashing the list.
+    constexpr size_t kShortList = 16;
+    ctx = c;
+    head = c->SkipList;
+    changes = now;
+    size_t nodes = 0;
+    for (const SkipNode *node = c->SkipList; node != nullptr; node = node->Next) ++nodes;
+    hashed = nodes > kShortList;
+    slots.clear();
+    if (!hashed) return;
+    size_t size = 64;
+    while (size < nodes * 2) size *= 2;
+    slots.assign(size, Slot{});
+    for (const SkipNode *node = c->SkipList; node != nullptr; node = node->Next) {
+      if (node->Kind != kind || node->Path == nullptr) continue;
+      const std::string_view path(node->Path);
+      const size_t hash = fold_hash(path);
+      size_t at = hash & (size - 1);
+      while (slots[at].path != nullptr) at = (at + 1) & (size - 1);
+      slots[at] = Slot{hash, node->Path, path.size()};
+    }
+  }
+};
 
 bool SkipIndex::holds(const std::string &path) {
-  // Below this many nodes a walk costs less than hashing the list.
-  constexpr size_t kShortList = 16;
-  if (state_ == State::kNew) {
-    size_t nodes = 0;
-    for (const SkipNode *node = ctx_->SkipList; node != nullptr; node = node->Next) ++nodes;
-    state_ = nodes <= kShortList ? State::kShort : State::kHashed;
-    if (state_ == State::kHashed) build(nodes);
+  if (table_ == nullptr) {
+    thread_local Table tables[2];  // by kind: loose files, descriptors
+    Table &t = tables[kind_ == kSkipFile ? 0 : 1];
+    const uint64_t now = g_skip_changes.load(std::memory_order_relaxed);
+    if (!t.fits(ctx_, now)) t.build(ctx_, kind_, now);
+    table_ = &t;
   }
-  if (state_ == State::kShort) return skip_list_holds(ctx_, kind_, path.c_str());
+  if (!table_->hashed) return skip_list_holds(ctx_, kind_, path.c_str());
   const size_t hash = fold_hash(path);
-  const size_t mask = slots_.size() - 1;
-  for (size_t at = hash & mask; slots_[at].path != nullptr; at = (at + 1) & mask) {
-    const Slot &slot = slots_[at];
+  const size_t mask = table_->slots.size() - 1;
+  for (size_t at = hash & mask; table_->slots[at].path != nullptr; at = (at + 1) & mask) {
+    const Slot &slot = table_->slots[at];
     if (slot.hash == hash && fold_equal(path, std::string_view(slot.path, slot.length)))
       return true;
   }
@@ -115,6 +147,7 @@ bool SkipIndex::holds(const std::string &path) {
 }
 
 void free_skip_list(GetFileCtx *ctx) {
+  g_skip_changes.fetch_add(1, std::memory_order_relaxed);
   SkipNode *node = ctx->SkipList;
   while (node != nullptr) {
     SkipNode *next = node->Next;

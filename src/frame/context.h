@@ -25,25 +25,26 @@ void free_skip_list(GetFileCtx *ctx);
 
 // SkipIndex - the skip list's paths of one kind for one scan, which checks
 // every name of a directory: a short list is searched as it is, a long one
-// (thousands of files held back) is put once into a flat hash table, so that
-// a scan costs about the same whether few or many files wait behind the list.
+// (thousands of files held back) is put into a flat hash table, so that a
+// scan costs about the same whether few or many files wait behind the list.
+// The table outlives the scan: each thread keeps the last one per kind and
+// uses it again while no skip list has changed since it was built.
 class SkipIndex {
  public:
   SkipIndex(const GetFileCtx *ctx, uint32_t kind) : ctx_(ctx), kind_(kind) {}
   bool holds(const std::string &path);
 
- private:
   struct Slot {
     size_t hash = 0;
     const char *path = nullptr;  // null: empty slot
     size_t length = 0;
   };
-  void build(size_t nodes);
+  struct Table;
 
+ private:
   const GetFileCtx *ctx_;
   uint32_t kind_;
-  enum class State { kNew, kShort, kHashed } state_ = State::kNew;
-  std::vector<Slot> slots_;  // a power of two, at most half full
+  const Table *table_ = nullptr;  // the thread's table for this list and kind
 };
 
 }  // namespace zz
