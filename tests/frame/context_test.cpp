@@ -48,6 +48,7 @@ TEST(SkipList, AKeptIndexFollowsEveryChange) {
   EXPECT_FALSE(holds(ctx, path(40)));
   EXPECT_FALSE(holds(ctx, path(99)));
   EXPECT_TRUE(holds(other, path(99)));
+  EXPECT_FALSE(holds(ctx, path(40)));
   ASSERT_EQ(append_skip_node(&ctx, kSkipFile, path(40).c_str()), 0u);
   EXPECT_TRUE(holds(ctx, path(40)));
   EXPECT_FALSE(SkipIndex(&ctx, kSkipDescriptor).holds(path(40)));
