@@ -162,6 +162,13 @@ std::string who(const std::vector<Address> &to) {
   return out.empty() ? "(nobody)" : out;
 }
 
+// rule_directory - the output rule directory of a picked-up file or send
+// directory (a path as shown): the one it lies in
+std::string rule_directory(const std::string &picked_up) {
+  const size_t slash = picked_up.rfind('/');
+  return slash == std::string::npos ? std::string() : picked_up.substr(0, slash);
+}
+
 // digest_in_notice - the hash an "OLMNOTIF.TXT" receipt names
 std::string digest_in_notice(const std::string &text) {
   std::string found;
@@ -366,9 +373,7 @@ class Gateway {
 
   // count - the outcome of one outgoing message, in the totals and its rule's
   void count(const OutgoingMessage &msg, uint32_t status) {
-    std::string rule = shown_path(picked_up_at(msg));
-    const size_t slash = rule.rfind('/');
-    rule = slash == std::string::npos ? std::string() : rule.substr(0, slash);
+    const std::string rule = rule_directory(shown_path(picked_up_at(msg)));
     for (Counters *c : {&state_.totals, &state_.per_rule[rule]}) {
       (status == 0 ? c->sent : status == 1 ? c->put_back : c->failed)++;
     }
@@ -518,7 +523,7 @@ class Gateway {
     crash_point("journaled");
     const std::string subject = "\"" + utf8(m.subject) + "\"";
     const std::string from = shown_path(picked_up_at(msg));
-    const std::string rule = from.substr(0, from.rfind('/'));
+    const std::string rule = rule_directory(from);
     const std::initializer_list<LogField> fields = {
         {"ZOZEREZ_MESSAGE_HASH", hash}, {"ZOZEREZ_PATH", from}, {"ZOZEREZ_RULE", rule}};
     const Handover h = hand_over(m, bytes, tag);
@@ -701,30 +706,31 @@ class Gateway {
     return false;
   }
 
+  // set_aside - a received message that is not taken, with the reason
+  void set_aside(const std::string &name, const std::string &why) {
+    log("moved aside " + name + ": " + why, {{"ZOZEREZ_PATH", name}});
+    inbox_.finish(name, false);
+    ++state_.totals.refused;
+  }
+
   void receive(const std::string &name) {
     std::string bytes, error;
     MailMessage m;
     const Maildir::Read read = inbox_.read(name, &bytes, s_.most_bytes);
     if (read != Maildir::Read::kDone) {
-      log("moved aside " + name + ": " +
-          (read == Maildir::Read::kTooLarge ? "it is larger than " + std::to_string(s_.most_bytes) +
-                                                  " bytes (\"MaxMessageBytes\")"
-                                            : std::string("it cannot be read")));
-      inbox_.finish(name, false);
-      ++state_.totals.refused;
+      set_aside(name, read == Maildir::Read::kTooLarge
+                          ? "it is larger than " + std::to_string(s_.most_bytes) +
+                                " bytes (\"MaxMessageBytes\")"
+                          : std::string("it cannot be read"));
       return;
     }
     Received secure;
     if (is_smime(bytes) && !open_smime(&bytes, &secure, &error)) {
-      log("moved aside " + name + ": " + error);
-      inbox_.finish(name, false);
-      ++state_.totals.refused;
+      set_aside(name, error);
       return;
     }
     if (!parse_message(bytes, &m, &error)) {
-      log("moved aside " + name + ": " + error);
-      inbox_.finish(name, false);
-      ++state_.totals.refused;
+      set_aside(name, error);
       return;
     }
     if (m.is_report) {
