@@ -218,12 +218,12 @@ void gather_outputs(const std::string &key, TreeStatus *s) {
       continue;
     }
     rule.directory = native_path(path);
-    read_text(rule_key, "FileMask", &rule.mask);
+    // Names on disk are UTF-8: the mask is matched as UTF-8 too.
+    if (read_text(rule_key, "FileMask", &rule.mask)) rule.mask = utf8(rule.mask);
     rule.guaranteed = read_text(rule_key, "GarantedDelivery", &flag) && flag == "+";
     look_into_rule_dir(s->now, &rule);
     if (!rule.problem.empty())
       s->problems.push_back("output rule " + std::to_string(n) + ": " + rule.problem);
-    rule.mask = utf8(rule.mask);
     rule.directory = shown_path(path);
     s->outputs.push_back(std::move(rule));
   }
