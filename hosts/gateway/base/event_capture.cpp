@@ -2,6 +2,7 @@
 #include "gateway/base/event_capture.h"
 
 #include <cstdio>
+#include <thread>
 
 #include "roriv/roriv.h"
 
@@ -16,10 +17,14 @@ EventCapture::~EventCapture() {
 }
 
 void EventCapture::sink(void *user, unsigned level, unsigned code, const char *line) {
+  auto *capture = static_cast<EventCapture *>(user);
+  // Only the capturing thread's own events: another thread (the status
+  // page's) must not touch the lines being read; its events are in the log.
+  if (std::this_thread::get_id() != capture->owner_) return;
   char head[32];
   std::snprintf(head, sizeof head, code != 0 ? "%08X " : "", code);
   (void)level;
-  static_cast<EventCapture *>(user)->lines_.push_back(std::string(head) + line);
+  capture->lines_.push_back(std::string(head) + line);
 }
 
 }  // namespace zz::gateway

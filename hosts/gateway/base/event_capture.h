@@ -1,8 +1,10 @@
 // event_capture.h - the module's events as roriv logs them, gathered while a
-// command runs so the command can show them to its user.
+// command runs so the command can show them to its user (the events of the
+// thread that made the capture).
 #pragma once
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zz::gateway {
@@ -18,6 +20,7 @@ class EventCapture {
  private:
   static void sink(void *user, unsigned level, unsigned code, const char *line);
   std::vector<std::string> lines_;
+  std::thread::id owner_ = std::this_thread::get_id();
 };
 
 }  // namespace zz::gateway
