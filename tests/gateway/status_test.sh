@@ -56,6 +56,13 @@ expect "  no round finished"
 # "needs attention" comes before everything else.
 [ "$(sed -n 3p <<<"$out")" = "needs attention" ] || fail "attention is not first: $out"
 
+# The last events: the end of RORIV_LOG's file only, however long it grows.
+events=$(mktemp)
+seq -f 'event line %g' 1 20000 >"$events"
+out=$(RORIV_LOG="$events" "$gateway" status --events 2 --config "$root/gw.reg")
+rm "$events"
+expect "last events ($events)"$'\n'"  event line 19999"$'\n'"  event line 20000"
+
 json=$("$gateway" status --json --config "$root/gw.reg") || fail "status --json failed"
 figures=$(cat <<'PY'
 import json, sys

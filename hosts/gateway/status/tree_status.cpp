@@ -367,6 +367,13 @@ void gather_events(size_t last, TreeStatus *s) {
     s->problems.push_back(s->events_file + ": " + std::strerror(errno));
     return;
   }
+  // Only the end of the file is read: a log grows without bound.
+  constexpr std::streamoff kTail = 64 * 1024;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(size > kTail ? size - kTail : 0);
+  std::string partial;
+  if (size > kTail) std::getline(in, partial);  // the line the cut fell into
   std::deque<std::string> lines;
   for (std::string line; std::getline(in, line);) {
     lines.push_back(line);
