@@ -338,10 +338,30 @@ class Reader {
 
 }  // namespace
 
+namespace {
+
+// reader - this thread's Reader. Every configuration read comes here, so the
+// pointer to it sits in the static TLS block (one load, no call into the
+// dynamic loader); the Reader itself lives in an ordinary thread_local.
+Reader &reader() {
+#if defined(_WIN32)
+  thread_local Reader own;
+  return own;
+#else
+  static thread_local Reader *fast __attribute__((tls_model("initial-exec"))) = nullptr;
+  if (fast == nullptr) {
+    thread_local Reader own;
+    fast = &own;
+  }
+  return *fast;
+#endif
+}
+
+}  // namespace
+
 const RegValue *lookup(std::string_view key, std::string_view name) {
   StoreState &s = state();
-  thread_local Reader reader;
-  Reader &r = reader;
+  Reader &r = reader();
   const uint64_t generation = s.generation.load(std::memory_order_acquire);
   if (generation == 0 || generation != r.generation) {
     std::lock_guard<std::mutex> lock(s.mutex);
