@@ -23,6 +23,7 @@
 
 #include "gateway/base/console.h"
 #include "gateway/base/event_capture.h"
+#include "gateway/base/module_files.h"
 #include "gateway/base/stored_files.h"
 #include "gateway/mail/message_hash.h"
 #include "gateway/mail/mime.h"
@@ -789,17 +790,11 @@ class Gateway {
 
   // guaranteed_delivery_open - whether the module's hash store holds `hash`
   static bool guaranteed_delivery_open(const std::string &hash) {
-    char key[2048], dir[2048] = "";
-    if (NR_GetRegistryKeyString(key) != 0) return false;
-    OLM_ConfGetPath(key, "Filename", dir, "", 0);
-    std::string where = *dir != '\0' ? native_path(dir) : "/tmp";
-    std::ifstream in(where + "/olmhash.dat");
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      const size_t bar = line.rfind('|');
-      if (bar != std::string::npos && strcasecmp(line.c_str() + bar + 1, hash.c_str()) == 0) {
-        return true;
-      }
+    std::vector<HashStoreLine> lines;
+    unsigned malformed = 0;
+    read_hash_store(&lines, &malformed);
+    for (const HashStoreLine &line : lines) {
+      if (strcasecmp(line.hash.c_str(), hash.c_str()) == 0) return true;
     }
     return false;
   }

@@ -15,6 +15,7 @@
 #include <iterator>
 
 #include "gateway/base/console.h"
+#include "gateway/base/module_files.h"
 #include "gateway/mail/signature_list.h"
 #include "vudo/vudo.h"
 #include "zozerez_host.h"
@@ -53,10 +54,7 @@ std::vector<std::string> signed_files(const std::string &dir) {
     struct stat st;
     if (::lstat((dir + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     if (strcasecmp(name.c_str(), kDescriptor) == 0 || is_signature_list(name)) continue;
-    if (name.size() >= 8 && strncasecmp(name.c_str(), "qmt", 3) == 0 &&
-        strcasecmp(name.c_str() + name.size() - 4, ".tmp") == 0) {
-      continue;
-    }
+    if (is_work_name(name)) continue;
     names.push_back(name);
   }
   ::closedir(d);

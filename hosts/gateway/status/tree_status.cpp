@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "gateway/base/console.h"
+#include "gateway/base/module_files.h"
 #include "zozerez_host.h"
 #include "zura_vez/zura_vez.h"
 
@@ -46,12 +47,6 @@ bool read_path(const std::string &key, const char *name, std::string *value) {
   if (OLM_ConfGetPath(key.c_str(), name, buffer, "", 0) != 0) return false;
   *value = buffer;
   return true;
-}
-
-// is_work_name - the module's working names: "qmt", anything, ".tmp"
-bool is_work_name(const std::string &name) {
-  return name.size() >= 8 && strncasecmp(name.c_str(), "qmt", 3) == 0 &&
-         strcasecmp(name.c_str() + name.size() - 4, ".tmp") == 0;
 }
 
 // mask_matches - the module's file masks: "*" any run, "?" one character,
@@ -265,35 +260,19 @@ void count_directory(const std::string &key, const char *flags, const char *name
   }
 }
 
-void gather_deliveries(const std::string &key, TreeStatus *s) {
-  std::string dir;
-  read_path(key, "Filename", &dir);
-  std::string native = dir.empty() ? std::string() : native_path(dir);
-  if (native.empty()) {
-    const char *tmp = std::getenv("TMPDIR");
-    native = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-    while (native.size() > 1 && native.back() == '/') native.pop_back();
-  }
-  s->hash_store = (dir.empty() ? native : shown_path(dir)) + "/olmhash.dat";
-  std::string text;
-  if (!read_whole(native + "/olmhash.dat", &text)) {
+void gather_deliveries(TreeStatus *s) {
+  s->hash_store = shown_path(hash_store_file());
+  std::vector<HashStoreLine> lines;
+  if (!read_hash_store(&lines, &s->malformed_hash_lines)) {
     if (errno != ENOENT) s->problems.push_back(s->hash_store + ": " + std::strerror(errno));
     return;
   }
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.find_first_not_of(" \t") == std::string::npos) continue;
-    const size_t bar = line.find('|');
-    if (bar == std::string::npos || bar == 0 || bar + 1 == line.size()) {
-      ++s->malformed_hash_lines;
-      continue;
-    }
+  for (const HashStoreLine &line : lines) {
     OpenDelivery d;
-    d.descriptor = shown_path(line.substr(0, bar));
-    d.hash = utf8(line.substr(bar + 1));
+    d.descriptor = shown_path(line.descriptor);
+    d.hash = utf8(line.hash);
     struct stat st;
-    const std::string descriptor = native_path(line.substr(0, bar));
+    const std::string descriptor = native_path(line.descriptor);
     d.descriptor_present = ::stat(descriptor.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     if (d.descriptor_present) {
       d.since = st.st_mtime;
@@ -397,7 +376,7 @@ TreeStatus gather_status(long long now, size_t last_events) {
   gather_inputs(key, &s);
   count_directory(key, "OutRulezFlags", "SaveOutErrorPath", &s.bad_files);
   count_directory(key, "InnRulezFlags", "SaveInErrorPath", &s.incoming_errors);
-  gather_deliveries(key, &s);
+  gather_deliveries(&s);
   gather_database(key, &s);
   gather_service(key, &s);
   gather_events(last_events, &s);
