@@ -12,6 +12,7 @@
 #include "common/cp1251.h"
 #include "common/event_table.h"
 #include "roriv/event_log.h"
+#include "roriv/reader.h"
 #include "roriv/store.h"
 #include "zozerez_host.h"
 
@@ -33,24 +34,25 @@ std::string text_of(const char *s) {
   return s != nullptr ? s : "";
 }
 
-std::string_view view_of(const char *s) {
-  return s != nullptr ? std::string_view(s) : std::string_view();
-}
-
 // found - the value asked for, valid until this thread's next read
 const RegValue *found(const char *key, const char *name) {
-  return zz::roriv::lookup(view_of(key), view_of(name));
+  return zz::roriv::read(key, name);
+}
+
+// expanded - an expandable string's text with the environment put in
+[[gnu::noinline]] const std::string *expanded(const RegValue *value) {
+  thread_local std::string text;
+  text = zz::roriv::expand_environment(value->text);
+  return &text;
 }
 
 // string_value - strings and expandable strings (expanded); nothing else reads as text
-const std::string *string_value(const char *key, const char *name) {
+inline const std::string *string_value(const char *key, const char *name) {
   const RegValue *value = found(key, name);
   if (value == nullptr) return nullptr;
   if (value->kind == RegValue::Kind::kString) return &value->text;
   if (value->kind != RegValue::Kind::kExpandString) return nullptr;
-  thread_local std::string expanded;
-  expanded = zz::roriv::expand_environment(value->text);
-  return &expanded;
+  return expanded(value);
 }
 
 uint32_t copy_out(std::string_view text, char *buffer, uint32_t size) {
@@ -60,11 +62,14 @@ uint32_t copy_out(std::string_view text, char *buffer, uint32_t size) {
   return kRead;
 }
 
-uint32_t dword_value(const char *key, const char *name, uint32_t *value) {
-  const RegValue *v = found(key, name);
+uint32_t dword_out(const RegValue *v, uint32_t *value) {
   if (v == nullptr || v->kind != RegValue::Kind::kDword || value == nullptr) return kNotRead;
   *value = v->number;
   return kRead;
+}
+
+uint32_t dword_value(const char *key, const char *name, uint32_t *value) {
+  return dword_out(found(key, name), value);
 }
 
 // shielded - no exception leaves roriv: one becomes a logged failure and the
@@ -93,18 +98,34 @@ RORIV_EXPORT uint32_t NR_GetRegistryKeyString(char *key) {
   });
 }
 
+// The reads first try the answer expected at this place of the operation, which
+// cannot throw; everything else goes the shielded way.
+
 RORIV_EXPORT uint32_t OLM_ConfGetDWORD(const char *key, const char *name, uint32_t *value,
                                        uint32_t) {
+  const RegValue *v;
+  if (zz::roriv::read_expected(key, name, &v)) return dword_out(v, value);
   return shielded("OLM_ConfGetDWORD", kNotRead, [&] { return dword_value(key, name, value); });
 }
 
 RORIV_EXPORT uint32_t OLM_ConfGetDWORDEx(const char *key, const char *name, uint32_t *value,
                                          uint32_t, uint32_t) {
+  const RegValue *v;
+  if (zz::roriv::read_expected(key, name, &v)) return dword_out(v, value);
   return shielded("OLM_ConfGetDWORDEx", kNotRead, [&] { return dword_value(key, name, value); });
 }
 
 RORIV_EXPORT uint32_t OLM_ConfGetString(const char *key, const char *name, char *buffer,
                                         uint32_t size, uint32_t) {
+  const RegValue *v;
+  if (zz::roriv::read_expected(key, name, &v)) {
+    if (v != nullptr && v->kind == RegValue::Kind::kExpandString) {
+      return shielded("OLM_ConfGetString", kNotRead,
+                      [&] { return copy_out(*expanded(v), buffer, size); });
+    }
+    return v != nullptr && v->kind == RegValue::Kind::kString ? copy_out(v->text, buffer, size)
+                                                              : kNotRead;
+  }
   return shielded("OLM_ConfGetString", kNotRead, [&] {
     const std::string *text = string_value(key, name);
     if (text == nullptr) return kNotRead;

@@ -28,11 +28,15 @@
 
 #include "common/cp1251.h"
 #include "roriv/event_log.h"
+#include "roriv/reader.h"
 #if defined(_WIN32)
 #include "roriv/registry.h"
 #endif
 
 namespace zz::roriv {
+
+std::atomic<uint64_t> g_store_generation{0};
+
 namespace {
 
 // How far apart two writes must be for their file times to differ: the
@@ -65,10 +69,8 @@ struct StoreState {
   bool racy = false;  // the stamp cannot be trusted yet: compare the bytes
   bool loaded = false;
   // The parsed file, shared with the readers' caches; replaced whole when
-  // the file changes. `generation` names it for readers that take no lock
-  // (0: none loaded).
+  // the file changes. g_store_generation names it for readers that take no lock.
   std::shared_ptr<const RegStore> store;
-  std::atomic<uint64_t> generation{0};
   std::string bytes;  // of the loaded store
   std::string error;  // why the file is refused; the loaded store may still serve
   // The file is looked at again no sooner than this (RORIV_RECHECK_MS).
@@ -174,7 +176,7 @@ void refresh(StoreState &s) {
 #endif
   if (s.path.empty()) {
     s.loaded = false;
-    s.generation.store(0, std::memory_order_release);
+    g_store_generation.store(0, std::memory_order_release);
     s.error = "no store file: set RORIV_STORE or call roriv_setup";
     return;
   }
@@ -208,7 +210,7 @@ void refresh(StoreState &s) {
     return;
   }
   s.store = std::make_shared<const RegStore>(std::move(parsed));
-  s.generation.store(s.store->generation(), std::memory_order_release);
+  g_store_generation.store(s.store->generation(), std::memory_order_release);
   s.bytes = bytes.str();
   s.loaded = true;
   s.error.clear();
@@ -225,165 +227,31 @@ void configure_store(const std::string &path, const std::string &key) {
   s.recheck = recheck_from_environment();
   s.next_look = {};
   s.loaded = false;
-  s.generation.store(0, std::memory_order_release);
+  g_store_generation.store(0, std::memory_order_release);
   s.bytes.clear();
   s.error.clear();
   s.stamp = FileStamp{};
   s.racy = false;
 }
 
-namespace {
-
-// hash_text - FNV-1a over 8-byte words: the texts asked are short and many
-uint64_t hash_text(std::string_view text, uint64_t hash) {
-  size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    uint64_t word;
-    std::memcpy(&word, text.data() + i, 8);
-    hash = (hash ^ word) * 1099511628211ull;
-    hash ^= hash >> 29;
-  }
-  for (; i < text.size(); ++i)
-    hash = (hash ^ static_cast<unsigned char>(text[i])) * 1099511628211ull;
-  return hash ^ (hash >> 32);
-}
-
-// Reader - what one thread read from the store in force, absent values
-// included: a read takes no lock and copies nothing. An operation reads the
-// same values in the same order every time, so each answer remembers which
-// one was asked after it, and a read first tries that one: two compares and
-// no hash. Anything else is found through a hash index.
-class Reader {
- public:
-  // answer - the store's answer to (key, name), asked of it once
-  const RegValue *answer(std::string_view key, std::string_view name) {
-    if (last_ != kNone) {
-      const uint32_t next = entries_[last_].next;
-      if (next != kNone && entries_[next].key == key && entries_[next].name == name) {
-        last_ = next;
-        return entries_[next].value;
-      }
-    }
-    const uint32_t at = find_or_add(key, name);
-    if (last_ != kNone) entries_[last_].next = at;
-    last_ = at;
-    return entries_[at].value;
-  }
-
-  // reset - forgets every answer (the store in force changed)
-  void reset() {
-    entries_.clear();
-    index_.assign(512, Slot{});
-    last_ = kNone;
-  }
-
-  uint64_t generation = 0;
-  std::shared_ptr<const RegStore> store;  // kept alive while answers point into it
-  RegValue fetched;                       // a value read from the registry
-
- private:
-  static constexpr uint32_t kNone = ~0u;
-  static constexpr size_t kMostEntries = 4096;  // a caller asking ever new names starts afresh
-
-  struct Entry {
-    std::string key, name;
-    const RegValue *value;
-    uint32_t next = kNone;
-  };
-  struct Slot {
-    uint64_t hash = 0;
-    uint32_t entry = kNone;
-  };
-
-  uint32_t find_or_add(std::string_view key, std::string_view name) {
-    const uint64_t hash = hash_text(name, hash_text(key, 14695981039346656037ull) ^ key.size());
-    size_t mask = index_.size() - 1;
-    size_t at = hash & mask;
-    for (; index_[at].entry != kNone; at = (at + 1) & mask) {
-      const Entry &e = entries_[index_[at].entry];
-      if (index_[at].hash == hash && e.key == key && e.name == name) return index_[at].entry;
-    }
-    if (entries_.size() >= kMostEntries) {
-      reset();
-      return find_or_add(key, name);
-    }
-    // The index stays at most half full.
-    if ((entries_.size() + 1) * 2 > index_.size()) {
-      grow();
-      mask = index_.size() - 1;
-      for (at = hash & mask; index_[at].entry != kNone;) at = (at + 1) & mask;
-    }
-    const auto entry = static_cast<uint32_t>(entries_.size());
-    entries_.push_back(Entry{std::string(key), std::string(name), store->find(key, name)});
-    index_[at] = Slot{hash, entry};
-    return entry;
-  }
-
-  void grow() {
-    std::vector<Slot> old(index_.size() * 2);
-    old.swap(index_);
-    const size_t mask = index_.size() - 1;
-    for (const Slot &slot : old) {
-      if (slot.entry == kNone) continue;
-      size_t at = slot.hash & mask;
-      while (index_[at].entry != kNone) at = (at + 1) & mask;
-      index_[at] = slot;
-    }
-  }
-
-  std::vector<Entry> entries_;
-  std::vector<Slot> index_ = std::vector<Slot>(512);
-  uint32_t last_ = kNone;
-};
-
-}  // namespace
-
-namespace {
-
-// reader - this thread's Reader. Every configuration read comes here, so the
-// pointer to it sits in the static TLS block (one load, no call into the
-// dynamic loader); the Reader itself lives in an ordinary thread_local.
-Reader &reader() {
-#if defined(_WIN32)
-  thread_local Reader own;
-  return own;
-#else
-  static thread_local Reader *fast __attribute__((tls_model("initial-exec"))) = nullptr;
-  if (fast == nullptr) {
-    thread_local Reader own;
-    fast = &own;
-  }
-  return *fast;
-#endif
-}
-
-}  // namespace
-
-const RegValue *lookup(std::string_view key, std::string_view name) {
+StoreInForce store_in_force() {
   StoreState &s = state();
-  Reader &r = reader();
-  const uint64_t generation = s.generation.load(std::memory_order_acquire);
-  if (generation == 0 || generation != r.generation) {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    configure_from_environment(s);
+  std::lock_guard<std::mutex> lock(s.mutex);
+  configure_from_environment(s);
+  StoreInForce in_force;
 #if defined(_WIN32)
-    if (uses_registry(s)) {
-      auto value = registry_value(std::string(key), std::string(name));
-      if (!value) return nullptr;
-      r.fetched = std::move(*value);
-      return &r.fetched;
-    }
-#endif
-    if (!s.loaded && s.error.empty()) refresh(s);
-    if (!s.loaded) return nullptr;
-    r.store = s.store;
-    r.generation = s.store->generation();
-    r.reset();
+  if (uses_registry(s)) {
+    in_force.registry = true;
+    return in_force;
   }
-  return r.answer(key, name);
+#endif
+  if (!s.loaded && s.error.empty()) refresh(s);
+  if (s.loaded) in_force.store = s.store;
+  return in_force;
 }
 
 std::optional<std::string> host_key() {
+  rewind_reader();
   StoreState &s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   refresh(s);

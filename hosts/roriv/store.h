@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,10 +14,14 @@ namespace zz::roriv {
 
 void configure_store(const std::string &path, const std::string &key);
 
-// lookup - from the store as last loaded; null for an absent value or an
-// unreadable or refused file. The answer stays valid until this thread's
-// next lookup.
-const RegValue *lookup(std::string_view key, std::string_view name);
+// StoreInForce - what reads answer from: the parsed store as last loaded
+// (null when the file is unreadable or refused), or on Windows without a
+// store file the registry
+struct StoreInForce {
+  std::shared_ptr<const RegStore> store;
+  bool registry = false;
+};
+StoreInForce store_in_force();
 // host_key - the key in code page 1251, after bringing the store in line with
 // the file; nothing when the store is unusable
 std::optional<std::string> host_key();

@@ -28,32 +28,6 @@ bool fetch_registry_key_into(char *key) {
   return true;
 }
 
-bool read_dword(const char *key, const char *name, uint32_t *value) {
-  uint32_t v = 0;
-  if (OLM_ConfGetDWORD(key, name, &v, 0) != 0) return false;
-  *value = v;
-  return true;
-}
-
-bool read_dword_ex(const char *key, const char *name, uint32_t *value) {
-  uint32_t v = 0;
-  if (OLM_ConfGetDWORDEx(key, name, &v, 0, 0) != 0) return false;
-  *value = v;
-  return true;
-}
-
-bool read_string(const char *key, const char *name, char *buffer) {
-  if (OLM_ConfGetString(key, name, buffer, kTextSize, 0) != 0) return false;
-  buffer[kTextSize - 1] = '\0';
-  return true;
-}
-
-bool read_path(const char *key, const char *name, char *buffer, const char *default_text) {
-  if (OLM_ConfGetPath(key, name, buffer, default_text, 0) != 0) return false;
-  buffer[kTextSize - 1] = '\0';
-  return true;
-}
-
 void signal_failure() {
   OLM_SignalFailure(0, 1);
 }

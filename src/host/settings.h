@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "zozerez_host.h"
+
 namespace zz::host {
 
 constexpr size_t kTextSize = 2048;  // every path, name, setting and line buffer
@@ -17,13 +19,36 @@ const char *registry_key();
 // fetch_registry_key_into - the same into a caller's buffer of kTextSize bytes
 bool fetch_registry_key_into(char *key);
 
-// The readers hand out the value only when the store answered 0; false means "not read".
-bool read_dword(const char *key, const char *name, uint32_t *value);     // OLM_ConfGetDWORD
-bool read_dword_ex(const char *key, const char *name, uint32_t *value);  // OLM_ConfGetDWORDEx
+// The readers hand out the value only when the store answered 0; false means
+// "not read". Inline: a stored file makes hundreds of these reads.
+inline bool read_dword(const char *key, const char *name, uint32_t *value) {
+  uint32_t v = 0;
+  if (OLM_ConfGetDWORD(key, name, &v, 0) != 0) return false;
+  *value = v;
+  return true;
+}
+
+inline bool read_dword_ex(const char *key, const char *name, uint32_t *value) {
+  uint32_t v = 0;
+  if (OLM_ConfGetDWORDEx(key, name, &v, 0, 0) != 0) return false;
+  *value = v;
+  return true;
+}
+
 // read_string - into a buffer of kTextSize bytes (OLM_ConfGetString)
-bool read_string(const char *key, const char *name, char *buffer);
+inline bool read_string(const char *key, const char *name, char *buffer) {
+  if (OLM_ConfGetString(key, name, buffer, kTextSize, 0) != 0) return false;
+  buffer[kTextSize - 1] = '\0';
+  return true;
+}
+
 // read_path - into a buffer of kTextSize bytes; the default applies when the value is absent
-bool read_path(const char *key, const char *name, char *buffer, const char *default_text = "");
+inline bool read_path(const char *key, const char *name, char *buffer,
+                      const char *default_text = "") {
+  if (OLM_ConfGetPath(key, name, buffer, default_text, 0) != 0) return false;
+  buffer[kTextSize - 1] = '\0';
+  return true;
+}
 
 // signal_failure - the host's failure signal, always with (0, 1)
 void signal_failure();

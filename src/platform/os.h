@@ -105,6 +105,8 @@ void install(Os *os);
 // upper_1251 - CharUpperA of code page 1251: Latin and Cyrillic letters only
 char upper_1251(char c);
 void upper_1251(char *text);
+// upper_1251 - `length` bytes of `text` upper-cased into `out`, in one call
+void upper_1251(const char *text, char *out, size_t length);
 // oem866_to_1251 - OemToCharBuffA, in place
 void oem866_to_1251(char *buffer, size_t length);
 

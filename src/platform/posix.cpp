@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -628,6 +629,32 @@ char upper_1251(char c) {
 
 void upper_1251(char *text) {
   for (; text != nullptr && *text != '\0'; ++text) *text = upper_1251(*text);
+}
+
+// Names and addresses are mostly ASCII: eight such bytes are upper-cased at
+// once (each byte from 'a' to 'z' loses 0x20); a word with any other byte
+// goes through the table.
+void upper_1251(const char *text, char *out, size_t length) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text + i, 8);
+    if ((word & kHigh) == 0) {
+      const uint64_t from_a = word + (0x80 - 'a') * kOnes;  // high bit: byte >= 'a'
+      const uint64_t past_z = word + (0x80 - 'z' - 1) * kOnes;  // high bit: byte > 'z'
+      word -= ((from_a & ~past_z & kHigh) >> 2);
+      std::memcpy(out + i, &word, 8);
+      continue;
+    }
+    for (size_t j = i; j < i + 8; ++j) {
+      out[j] = static_cast<char>(kUpper1251[static_cast<unsigned char>(text[j])]);
+    }
+  }
+  for (; i < length; ++i) {
+    out[i] = static_cast<char>(kUpper1251[static_cast<unsigned char>(text[i])]);
+  }
 }
 
 void oem866_to_1251(char *buffer, size_t length) {

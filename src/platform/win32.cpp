@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -254,6 +255,12 @@ char upper_1251(char c) {
 
 void upper_1251(char *text) {
   if (text != nullptr) CharUpperA(text);
+}
+
+void upper_1251(const char *text, char *out, size_t length) {
+  if (length == 0) return;
+  std::memmove(out, text, length);
+  CharUpperBuffA(out, static_cast<DWORD>(length));
 }
 
 // The same table as on POSIX, not OemToCharBuffA: Windows turns the box

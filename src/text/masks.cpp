@@ -20,14 +20,14 @@ std::string bounded(const char *text) {
 
 std::string upper(const char *text) {
   std::string out = bounded(text);
-  for (char &c : out) c = os::upper_1251(c);
+  os::upper_1251(out.data(), out.data(), out.size());
   return out;
 }
 
 // upper_into - an upper-cased copy, cut as `bounded` cuts; its length
 size_t upper_into(const char *text, char *out) {
   const size_t n = strnlen(text, kMaxText);
-  for (size_t i = 0; i < n; ++i) out[i] = os::upper_1251(text[i]);
+  os::upper_1251(text, out, n);
   out[n] = '\0';
   return n;
 }
@@ -189,7 +189,13 @@ int is_empty(const char *text) {
 size_t find_pattern(const char *text, const char *pattern) {
   const size_t n = std::strlen(pattern);
   if (*text == '\0' || n == 0) return 0;
+  const char first = pattern[0];
   for (const char *start = text; *start != '\0'; ++start) {
+    if (first != '?' && *start != first) {
+      // Straight to the next place the pattern can begin.
+      start = std::strchr(start, first);
+      if (start == nullptr) return 0;
+    }
     size_t i = 0;
     while (i < n && start[i] != '\0' && (pattern[i] == '?' || pattern[i] == start[i])) ++i;
     if (i == n) return static_cast<size_t>(start - text) + n;

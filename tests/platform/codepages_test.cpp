@@ -2,6 +2,9 @@
 // conversion, which give the same bytes on Linux and on Windows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "platform/os.h"
 
 namespace zz::test {
@@ -33,6 +36,28 @@ TEST(CodePages, UpperCaseOf1251FoldsLatinAndCyrillicOnly) {
   char text[] = "\xE5\xF9\xB8 abc";
   os::upper_1251(text);
   EXPECT_STREQ(text, "\xC5\xD9\xA8 ABC");
+}
+
+// The buffer form takes ASCII eight bytes at a time: every byte, at every
+// place within a word and beside every kind of neighbour, must come out as
+// the single-character form gives it.
+TEST(CodePages, UpperCaseOfABufferAgreesWithOneByteAtATime) {
+  const unsigned char neighbours[] = {'a', 'Z', '@', '`', '{', 0x7F, 0xE0};
+  for (unsigned char neighbour : neighbours) {
+    for (int byte = 0; byte < 256; ++byte) {
+      for (size_t place = 0; place < 19; ++place) {
+        char in[19];
+        std::fill(std::begin(in), std::end(in), static_cast<char>(neighbour));
+        in[place] = static_cast<char>(byte);
+        char out[19];
+        os::upper_1251(in, out, sizeof in);
+        for (size_t i = 0; i < sizeof in; ++i) {
+          ASSERT_EQ(out[i], os::upper_1251(in[i]))
+              << "byte " << byte << " at " << place << " beside " << int(neighbour);
+        }
+      }
+    }
+  }
 }
 
 TEST(CodePages, Oem866BecomesCp1251) {

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "roriv/roriv.h"
 #include "support/temp_dir.h"
@@ -61,6 +64,92 @@ TEST_F(RorivExports, ReadersAnswerNotReadForAbsentOrMistypedValues) {
   EXPECT_STREQ(text, "Archive\\Out\\");
   EXPECT_EQ(OLM_ConfGetPath(kKey, "Empty", text, "default", 0), 0u);
   EXPECT_STREQ(text, "");
+}
+
+// A reader expects each operation to ask what the last one asked, in the same
+// order. Operations here ask in ever other ways - the same run again, cut
+// short, with a read added or left out, two kinds taking turns, one key
+// buffer rewritten in place between reads, and a store edited between runs -
+// and every answer must still be the store's.
+TEST_F(RorivExports, EveryReadIsAnsweredRightWhateverOrderOperationsAsk) {
+  setenv("ZZ_READ_TEST", "/srv", 1);
+  const std::string rule = std::string(kKey) + "\\Rule";
+  auto store_text = [&](int generation) {
+    std::string text = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zozerez]\n";
+    for (int n = 0; n < 3; ++n) {
+      text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zozerez\\Rule" + std::to_string(n) + "]\n";
+      text += "\"Path\"=\"in" + std::to_string(n) + "_" + std::to_string(generation) + "\"\n";
+      text += "\"Type\"=dword:0000000" + std::to_string(n + generation) + "\n";
+      // "%ZZ_READ_TEST%\x" as an expandable string
+      if (n == 1) text += "\"Root\"=hex(2):25,5a,5a,5f,52,45,41,44,5f,54,45,53,54,25,5c,78,00\n";
+    }
+    return text;
+  };
+  // The answer each (rule, name) must get, "" for not read.
+  auto expected = [](int generation, int n, const std::string &name) -> std::string {
+    if (n > 2) return "";
+    if (name == "Path") return "in" + std::to_string(n) + "_" + std::to_string(generation);
+    if (name == "Type") return std::to_string(n + generation);
+    if (name == "Root" && n == 1) return "/srv\\x";
+    return "";
+  };
+  const char *const names[] = {"Path", "Type", "Root", "Missing"};
+  char key[2048];
+  uint32_t seed = 7;
+  auto next = [&seed](uint32_t below) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % below;
+  };
+  struct Read {
+    int rule;
+    int name;
+  };
+  std::vector<Read> last, other;
+  for (int i = 0; i < 12; ++i) other.push_back({int(next(4)), int(next(4))});
+  int generation = 0;
+  for (int operation = 0; operation < 600; ++operation) {
+    if (operation % 150 == 149) {
+      write(store_text(++generation));
+    } else if (operation == 0) {
+      write(store_text(0));
+    }
+    std::vector<Read> run = operation % 5 == 4 ? other : last;
+    switch (next(6)) {
+      case 0:
+        run.clear();
+        for (uint32_t n = next(30); n != 0; --n) run.push_back({int(next(4)), int(next(4))});
+        break;
+      case 1:
+        if (!run.empty()) run.resize(next(uint32_t(run.size())));
+        break;
+      case 2:
+        run.insert(run.begin() + (run.empty() ? 0 : next(uint32_t(run.size()))),
+                   {int(next(4)), int(next(4))});
+        break;
+      case 3:
+        if (!run.empty()) run.erase(run.begin() + next(uint32_t(run.size())));
+        break;
+      default:
+        break;  // the same reads again
+    }
+    ASSERT_EQ(NR_GetRegistryKeyString(key), 0u);
+    for (const Read &read : run) {
+      // One buffer, rewritten for each rule, as the module builds its keys.
+      std::snprintf(key, sizeof key, "%s%d", rule.c_str(), read.rule);
+      const std::string name = names[read.name];
+      const std::string want = expected(generation, read.rule, name);
+      char text[2048] = "";
+      uint32_t number = 0;
+      std::string got;
+      if (name == "Type") {
+        if (OLM_ConfGetDWORDEx(key, name.c_str(), &number, 0, 0) == 0) got = std::to_string(number);
+      } else if (OLM_ConfGetString(key, name.c_str(), text, sizeof text, 0) == 0) {
+        got = text;
+      }
+      ASSERT_EQ(got, want) << "operation " << operation << ", " << key << " " << name;
+    }
+    if (operation % 5 != 4) last = run;
+  }
 }
 
 TEST_F(RorivExports, ReloadsWhenTheFileChangesAndKeepsTheLastGoodOne) {
