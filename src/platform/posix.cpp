@@ -642,7 +642,7 @@ void upper_1251(const char *text, char *out, size_t length) {
     uint64_t word;
     std::memcpy(&word, text + i, 8);
     if ((word & kHigh) == 0) {
-      const uint64_t from_a = word + (0x80 - 'a') * kOnes;  // high bit: byte >= 'a'
+      const uint64_t from_a = word + (0x80 - 'a') * kOnes;      // high bit: byte >= 'a'
       const uint64_t past_z = word + (0x80 - 'z' - 1) * kOnes;  // high bit: byte > 'z'
       word -= ((from_a & ~past_z & kHigh) >> 2);
       std::memcpy(out + i, &word, 8);
