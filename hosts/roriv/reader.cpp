@@ -33,12 +33,13 @@ uint64_t hash_text(std::string_view text, uint64_t hash) {
 const RegValue *Reader::answer(const char *key, const char *name) {
   const RegValue *value;
   if (expected(key, name, &value)) return value;
-  if (last_ != kNone) {
-    const uint32_t next = entries_[last_].next;
+  const uint32_t last = this->last();
+  if (last != kNone) {
+    const uint32_t next = entries_[last].next;
     if (next != kNone && matches(next, key, name)) return took(next);
   }
   const uint32_t at = find_or_add(key, name);
-  if (last_ != kNone) entries_[last_].next = at;
+  if (last != kNone) entries_[last].next = at;
   return took(at);
 }
 
@@ -46,8 +47,11 @@ void Reader::reset() {
   entries_.clear();
   index_.assign(512, IndexSlot{});
   run_.clear();
-  place_ = 0;
-  last_ = kNone;
+  next_ = end_ = run_.data();
+}
+
+uint32_t Reader::last() const {
+  return next_ != nullptr && next_ != run_.data() ? next_[-1].entry : kNone;
 }
 
 bool Reader::matches(uint32_t at, const char *key, const char *name) const {
@@ -55,17 +59,20 @@ bool Reader::matches(uint32_t at, const char *key, const char *name) const {
   return std::strcmp(e.key.c_str(), key) == 0 && std::strcmp(e.name.c_str(), name) == 0;
 }
 
-// took - `at` answers the read at place_ of the run, after last_
+// took - `at` answers the run's next read
 const RegValue *Reader::took(uint32_t at) {
   const Entry &e = entries_[at];
   const Slot slot{e.key.c_str(), e.name.c_str(), e.value, at};
-  if (place_ < run_.size()) {
-    run_[place_] = slot;
-  } else if (place_ < kLongestRun) {
+  const size_t place = next_ != nullptr ? static_cast<size_t>(next_ - run_.data()) : 0;
+  if (place < run_.size()) {
+    run_[place] = slot;
+  } else if (place < kLongestRun) {
     run_.push_back(slot);
+  } else {
+    return e.value;  // beyond the longest run: not kept, and the run stays at its end
   }
-  ++place_;
-  last_ = at;
+  next_ = run_.data() + place + 1;
+  end_ = run_.data() + run_.size();
   return e.value;
 }
 

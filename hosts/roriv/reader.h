@@ -29,19 +29,18 @@ class Reader {
   // expected - whether (key, name) is the read at this place of the last
   // run; if so the answer is in *value and the run moves on
   bool expected(const char *key, const char *name, const RegValue **value) {
-    if (place_ >= run_.size()) return false;
-    const Slot &slot = run_[place_];
-    if (std::strcmp(slot.key, key) != 0 || std::strcmp(slot.name, name) != 0) return false;
-    ++place_;
-    last_ = slot.entry;
-    *value = slot.value;
+    const Slot *slot = next_;
+    if (slot == end_) return false;
+    if (std::strcmp(slot->key, key) != 0 || std::strcmp(slot->name, name) != 0) return false;
+    next_ = slot + 1;
+    *value = slot->value;
     return true;
   }
 
   // answer - the store's answer to (key, name), asked of it once
   const RegValue *answer(const char *key, const char *name);
   // rewind - an operation begins: its reads are expected in the last run's order
-  void rewind() { place_ = 0; }
+  void rewind() { next_ = run_.data(); }
   // reset - forgets every answer (the store in force changed)
   void reset();
 
@@ -71,14 +70,17 @@ class Reader {
 
   bool matches(uint32_t at, const char *key, const char *name) const;
   const RegValue *took(uint32_t at);
+  uint32_t last() const;
   uint32_t find_or_add(std::string_view key, std::string_view name);
   void grow();
 
   std::deque<Entry> entries_;  // a deque: the run's slots point into its texts
   std::vector<IndexSlot> index_ = std::vector<IndexSlot>(512);
-  std::vector<Slot> run_;  // the reads of the last run, in order
-  size_t place_ = 0;       // this run's next read
-  uint32_t last_ = kNone;
+  // The reads of the last run, in order; next_ is this run's next read
+  // (end_ past the last). The entry read last is the slot before next_.
+  std::vector<Slot> run_;
+  const Slot *next_ = nullptr;
+  const Slot *end_ = nullptr;
 };
 
 // read_elsewhere - a read that is not the expected one, or the thread's first,

@@ -98,39 +98,55 @@ RORIV_EXPORT uint32_t NR_GetRegistryKeyString(char *key) {
   });
 }
 
-// The reads first try the answer expected at this place of the operation, which
-// cannot throw; everything else goes the shielded way.
+// The reads first try the answer expected at this place of the operation,
+// which cannot throw and needs no frame; everything else goes the shielded
+// way, out of line.
+
+namespace {
+
+[[gnu::noinline]] uint32_t dword_read(const char *function, const char *key, const char *name,
+                                      uint32_t *value) {
+  return shielded(function, kNotRead, [&] { return dword_value(key, name, value); });
+}
+
+[[gnu::noinline]] uint32_t string_read(const char *key, const char *name, char *buffer,
+                                       uint32_t size) {
+  return shielded("OLM_ConfGetString", kNotRead, [&] {
+    const std::string *text = string_value(key, name);
+    if (text == nullptr) return kNotRead;
+    return copy_out(*text, buffer, size);
+  });
+}
+
+[[gnu::noinline]] uint32_t expanded_out(const RegValue *value, char *buffer, uint32_t size) {
+  return shielded("OLM_ConfGetString", kNotRead,
+                  [&] { return copy_out(*expanded(value), buffer, size); });
+}
+
+}  // namespace
 
 RORIV_EXPORT uint32_t OLM_ConfGetDWORD(const char *key, const char *name, uint32_t *value,
                                        uint32_t) {
   const RegValue *v;
   if (zz::roriv::read_expected(key, name, &v)) return dword_out(v, value);
-  return shielded("OLM_ConfGetDWORD", kNotRead, [&] { return dword_value(key, name, value); });
+  return dword_read("OLM_ConfGetDWORD", key, name, value);
 }
 
 RORIV_EXPORT uint32_t OLM_ConfGetDWORDEx(const char *key, const char *name, uint32_t *value,
                                          uint32_t, uint32_t) {
   const RegValue *v;
   if (zz::roriv::read_expected(key, name, &v)) return dword_out(v, value);
-  return shielded("OLM_ConfGetDWORDEx", kNotRead, [&] { return dword_value(key, name, value); });
+  return dword_read("OLM_ConfGetDWORDEx", key, name, value);
 }
 
 RORIV_EXPORT uint32_t OLM_ConfGetString(const char *key, const char *name, char *buffer,
                                         uint32_t size, uint32_t) {
   const RegValue *v;
-  if (zz::roriv::read_expected(key, name, &v)) {
-    if (v != nullptr && v->kind == RegValue::Kind::kExpandString) {
-      return shielded("OLM_ConfGetString", kNotRead,
-                      [&] { return copy_out(*expanded(v), buffer, size); });
-    }
-    return v != nullptr && v->kind == RegValue::Kind::kString ? copy_out(v->text, buffer, size)
-                                                              : kNotRead;
-  }
-  return shielded("OLM_ConfGetString", kNotRead, [&] {
-    const std::string *text = string_value(key, name);
-    if (text == nullptr) return kNotRead;
-    return copy_out(*text, buffer, size);
-  });
+  if (!zz::roriv::read_expected(key, name, &v)) return string_read(key, name, buffer, size);
+  if (v == nullptr) return kNotRead;
+  if (v->kind == RegValue::Kind::kString) return copy_out(v->text, buffer, size);
+  if (v->kind == RegValue::Kind::kExpandString) return expanded_out(v, buffer, size);
+  return kNotRead;
 }
 
 RORIV_EXPORT uint32_t OLM_ConfGetPath(const char *key, const char *name, char *buffer,

@@ -43,7 +43,9 @@ bool recipients_accepted(const InputRule &rule, const AddressEntry *recipients, 
 }
 
 bool transformed_name(const char *received, char *name) {
-  std::snprintf(name, kNameSize, "%s", received);
+  const size_t length = strnlen(received, kNameSize - 1);
+  std::memcpy(name, received, length);
+  name[length] = '\0';
   uint32_t index = 0;
   TransformRule transform;
   for (;;) {

@@ -20,13 +20,14 @@ std::vector<std::string> g_served;
 
 // tidy - one "/" between components, none at the end
 std::string tidy(const std::string &path) {
-  std::string out;
-  out.reserve(path.size());
-  for (char c : path) {
-    if (c == '/' && !out.empty() && out.back() == '/') continue;
-    out.push_back(c);
+  std::string out(path);
+  size_t kept = 0;
+  for (const char c : path) {
+    if (c == '/' && kept != 0 && out[kept - 1] == '/') continue;
+    out[kept++] = c;
   }
-  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  while (kept > 1 && out[kept - 1] == '/') --kept;
+  out.resize(kept);
   return out;
 }
 
@@ -35,13 +36,14 @@ bool holds(const std::string &dir, const std::string &path) {
          (path[dir.size()] == '/' || dir == "/");
 }
 
-// served_above - the served directory holding `path`; empty when none does
-std::string served_above(const std::string &path) {
+// served_above - the length of the served directory holding `path` (its
+// start); npos when none does
+size_t served_above(const std::string &path) {
   std::lock_guard<std::mutex> lock(g_mutex);
   for (const std::string &dir : g_served) {
-    if (holds(dir, path)) return dir;
+    if (holds(dir, path)) return dir.size();
   }
-  return {};
+  return std::string::npos;
 }
 
 }  // namespace
@@ -75,15 +77,16 @@ bool serve(const std::string &dir) {
 }
 
 bool place_of(const std::string &raw, Place *out) {
-  const std::string path = tidy(raw);
-  const std::string root = served_above(path);
+  std::string path = tidy(raw);
+  const size_t root_size = served_above(path);
   const size_t last = path.rfind('/');
   // Outside every served directory, or directly in one: the last component
   // is all that may not be a link, and each call refuses that itself.
-  if (root.empty() || last <= root.size()) {
-    out->reset(AT_FDCWD, path);
+  if (root_size == std::string::npos || last <= root_size) {
+    out->reset(AT_FDCWD, std::move(path));
     return true;
   }
+  const std::string root = path.substr(0, root_size);
   int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   size_t at = root == "/" ? 1 : root.size() + 1;

@@ -210,6 +210,16 @@ int match_mask(const char *mask, const char *text) {
   if (is_empty(mask) || is_empty(text)) return 1;
   char m[kNameSize];
   char t[kNameSize];
+  // "*" and a plain ending, the commonest mask ("*.txt", "*@bank.example"):
+  // only as much of the text's end as the ending is long decides.
+  if (mask[0] == '*' && mask[1] != '\0' && std::strpbrk(mask + 1, "*?") == nullptr) {
+    const size_t ending = strnlen(mask + 1, kMaxText - 1);
+    const size_t length = strnlen(text, kMaxText);
+    if (ending > length) return 1;
+    os::upper_1251(mask + 1, m, ending);
+    os::upper_1251(text + length - ending, t, ending);
+    return std::memcmp(m, t, ending) == 0 ? 0 : 1;
+  }
   const size_t mask_length = upper_into(mask, m);
   const size_t text_length = upper_into(text, t);
   const bool starts_star = m[0] == '*';

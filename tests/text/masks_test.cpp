@@ -39,6 +39,12 @@ TEST(MatchMask, Table) {
       {"a*b*c", "aXbYc", 0},
       {"a*b*c", "aXcYb", 1},
       {"*.doc", "x.DOC.doc", 0},
+      {"*@BANK.example", "ivan@bank.EXAMPLE", 0},
+      {"*@bank.example", "ivan@bank.example.org", 1},
+      {"*ab", "abab", 0},
+      {"*abc", "bc", 1},
+      {"*.txt", ".txt", 0},
+      {"*.t?t", "a.tXt", 0},
       // Cyrillic folds through the code page 1251 upper case: *.ДОК / отчёт.док
       {"*.\xC4\xCE\xCA", "\xEE\xF2\xF7\xB8\xF2.\xE4\xEE\xEA", 0},
       {"\xA8*", "\xB8\xEB\xEA\xE0", 0},  // Ё* / ёлка
