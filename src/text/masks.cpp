@@ -178,8 +178,12 @@ void replace_invalid_chars(char *text) {
   }
 }
 
+// is_mask - a plain loop: masks are short, and strpbrk's setup costs more
 int is_mask(const char *text) {
-  return std::strpbrk(text, "?*") != nullptr ? 1 : 0;
+  for (; *text != '\0'; ++text) {
+    if (*text == '*' || *text == '?') return 1;
+  }
+  return 0;
 }
 
 int is_empty(const char *text) {
@@ -212,7 +216,7 @@ int match_mask(const char *mask, const char *text) {
   char t[kNameSize];
   // "*" and a plain ending, the commonest mask ("*.txt", "*@bank.example"):
   // only as much of the text's end as the ending is long decides.
-  if (mask[0] == '*' && mask[1] != '\0' && std::strpbrk(mask + 1, "*?") == nullptr) {
+  if (mask[0] == '*' && mask[1] != '\0' && is_mask(mask + 1) == 0) {
     const size_t ending = strnlen(mask + 1, kMaxText - 1);
     const size_t length = strnlen(text, kMaxText);
     if (ending > length) return 1;
