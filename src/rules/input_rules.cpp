@@ -64,16 +64,21 @@ class RuleKey {
   size_t length_;
 };
 
-bool required_number(const char *key, const char *name, uint32_t *value, const char *reader) {
-  if (host::read_dword_ex(key, name, value)) return true;
-  report_failure(OXT_EV_READ_SETTING, "OLM_ConfGetDWORDEx", reader, name, key);
+// not_read - a setting a rule cannot do without is missing (out of the way
+// of the reads, which every rule makes for every file)
+[[gnu::cold, gnu::noinline]] bool not_read(const char *call, const char *reader, const char *name,
+                                           const char *key) {
+  report_failure(OXT_EV_READ_SETTING, call, reader, name, key);
   return false;
 }
 
-bool required_string(const char *key, const char *name, char *value, const char *reader) {
-  if (host::read_string(key, name, value)) return true;
-  report_failure(OXT_EV_READ_SETTING, "OLM_ConfGetString", reader, name, key);
-  return false;
+inline bool required_number(const char *key, const char *name, uint32_t *value,
+                            const char *reader) {
+  return host::read_dword_ex(key, name, value) || not_read("OLM_ConfGetDWORDEx", reader, name, key);
+}
+
+inline bool required_string(const char *key, const char *name, char *value, const char *reader) {
+  return host::read_string(key, name, value) || not_read("OLM_ConfGetString", reader, name, key);
 }
 
 // keep_after_first_colon - an address-type prefix such as "SMTP:" is dropped from a mask

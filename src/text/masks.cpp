@@ -220,6 +220,15 @@ int match_mask(const char *mask, const char *text) {
     const size_t ending = strnlen(mask + 1, kMaxText - 1);
     const size_t length = strnlen(text, kMaxText);
     if (ending > length) return 1;
+    // Most rules that pass a name over differ in its last character already;
+    // ASCII upper-cases alike in every code page.
+    const auto last_of_mask = static_cast<unsigned char>(mask[ending]);
+    const auto last_of_text = static_cast<unsigned char>(text[length - 1]);
+    auto ascii_upper = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
+    if (last_of_mask < 0x80 && last_of_text < 0x80 &&
+        ascii_upper(last_of_mask) != ascii_upper(last_of_text)) {
+      return 1;
+    }
     os::upper_1251(mask + 1, m, ending);
     os::upper_1251(text + length - ending, t, ending);
     return std::memcmp(m, t, ending) == 0 ? 0 : 1;
