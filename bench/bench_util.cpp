@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,10 +53,11 @@ bool has_flag(int argc, char **argv, const char *flag) {
   return false;
 }
 
-bool write_direct(const std::string &path, const std::string &data) {
+bool write_direct(const std::string &path, const std::string &data, bool locked) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  bool ok = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
+  bool ok = !locked || ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  ok = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size()) && ok;
   ok = ::fdatasync(fd) == 0 && ok;
   return ::close(fd) == 0 && ok;
 }

@@ -26,8 +26,9 @@ inline double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// write_direct - open, write, fdatasync, close: the least any stored file costs
-bool write_direct(const std::string &path, const std::string &data);
+// write_direct - open, write, fdatasync, close: the least any stored file
+// costs; `locked` adds the exclusive flock the module's store takes
+bool write_direct(const std::string &path, const std::string &data, bool locked = false);
 
 // base_directory - the directory named on the command line (argv[1]), else
 // $TMPDIR, else /var/tmp; exits with usage when argv[1] is not a directory
