@@ -92,9 +92,8 @@ Result shielded(const char *function, Result failure, Body body) noexcept {
 
 RORIV_EXPORT uint32_t NR_GetRegistryKeyString(char *key) {
   return shielded("NR_GetRegistryKeyString", kNotRead, [&] {
-    auto text = zz::roriv::host_key();
-    if (!text) return kNotRead;
-    return copy_out(*text, key, kPathSize);
+    if (key == nullptr) return kNotRead;
+    return zz::roriv::host_key(key, kPathSize) ? kRead : kNotRead;
   });
 }
 

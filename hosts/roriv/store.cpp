@@ -65,6 +65,9 @@ struct StoreState {
   bool configured = false;
   std::string path;
   std::string key;  // UTF-8 as configured
+  // The key as the module sees it, converted once; empty when the key cannot
+  // be written in code page 1251
+  std::string key_1251;
   FileStamp stamp;
   bool racy = false;  // the stamp cannot be trusted yet: compare the bytes
   bool loaded = false;
@@ -89,12 +92,19 @@ StoreState &state() {
   return s;
 }
 
+// set_key - the key as configured (UTF-8) and in the module's code page
+void set_key(StoreState &s, std::string key) {
+  s.key = std::move(key);
+  s.key_1251.clear();
+  if (!host_common::utf8_to_cp1251(s.key, &s.key_1251)) s.key_1251.clear();
+}
+
 void configure_from_environment(StoreState &s) {
   if (s.configured) return;
   const char *path = std::getenv("RORIV_STORE");
   const char *key = std::getenv("RORIV_KEY");
   s.path = path != nullptr ? path : "";
-  s.key = key != nullptr ? key : "";
+  set_key(s, key != nullptr ? key : "");
   s.recheck = recheck_from_environment();
   s.configured = true;
 }
@@ -135,14 +145,6 @@ void refuse(StoreState &s, const std::string &error) {
 }
 
 // refresh - brings the parsed store in line with the file; called under the lock.
-// key_1251 - the key as configured, in the module's code page ("" when it
-// cannot be written there)
-std::string key_1251(const StoreState &s) {
-  std::string key;
-  if (!host_common::utf8_to_cp1251(s.key, &key)) return "";
-  return key;
-}
-
 #if defined(_WIN32)
 // uses_registry - Windows without a store file: every read goes to the registry
 bool uses_registry(const StoreState &s) {
@@ -150,7 +152,7 @@ bool uses_registry(const StoreState &s) {
 }
 
 std::string registry_key(const StoreState &s) {
-  return s.key.empty() ? std::string(kDefaultKey) : key_1251(s);
+  return s.key.empty() ? std::string(kDefaultKey) : s.key_1251;
 }
 #endif
 
@@ -223,7 +225,7 @@ void configure_store(const std::string &path, const std::string &key) {
   std::lock_guard<std::mutex> lock(s.mutex);
   s.configured = true;
   s.path = path;
-  s.key = key;
+  set_key(s, key);
   s.recheck = recheck_from_environment();
   s.next_look = {};
   s.loaded = false;
@@ -250,25 +252,22 @@ StoreInForce store_in_force() {
   return in_force;
 }
 
-std::optional<std::string> host_key() {
+bool host_key(char *out, size_t size) {
   rewind_reader();
   StoreState &s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   refresh(s);
+  auto put = [&](std::string_view key) {
+    if (key.empty() || key.size() >= size) return false;
+    std::memcpy(out, key.data(), key.size());
+    out[key.size()] = '\0';
+    return true;
+  };
 #if defined(_WIN32)
-  if (uses_registry(s)) {
-    if (!s.error.empty()) return std::nullopt;
-    return registry_key(s);
-  }
+  if (uses_registry(s)) return s.error.empty() && put(registry_key(s));
 #endif
-  if (!s.loaded) return std::nullopt;
-  if (s.key.empty()) {
-    if (s.store->first_key().empty()) return std::nullopt;
-    return s.store->first_key();
-  }
-  std::string key = key_1251(s);
-  if (key.empty()) return std::nullopt;
-  return key;
+  if (!s.loaded) return false;
+  return put(s.key.empty() ? s.store->first_key() : s.key_1251);
 }
 
 std::string store_error() {

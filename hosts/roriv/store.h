@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,9 +21,10 @@ struct StoreInForce {
   bool registry = false;
 };
 StoreInForce store_in_force();
-// host_key - the key in code page 1251, after bringing the store in line with
-// the file; nothing when the store is unusable
-std::optional<std::string> host_key();
+// host_key - the key in code page 1251 with its terminating zero into `out`,
+// after bringing the store in line with the file; false when the store is
+// unusable or the key does not fit
+bool host_key(char *out, size_t size);
 // store_error - why the file is refused ("" when it is fine); a store loaded
 // before the file went bad keeps answering
 std::string store_error();
