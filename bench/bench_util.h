@@ -26,8 +26,8 @@ inline double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// write_direct - open, write, fdatasync, close: the least any stored file
-// costs; `locked` adds the exclusive flock the module's store takes
+// write_direct - open, write, fdatasync, close; `locked` adds the exclusive
+// flock of the store's create, the least a stored file costs
 bool write_direct(const std::string &path, const std::string &data, bool locked = false);
 
 // base_directory - the directory named on the command line (argv[1]), else
