@@ -144,7 +144,6 @@ void refuse(StoreState &s, const std::string &error) {
   s.error = error;
 }
 
-// refresh - brings the parsed store in line with the file; called under the lock.
 #if defined(_WIN32)
 // uses_registry - Windows without a store file: every read goes to the registry
 bool uses_registry(const StoreState &s) {
@@ -156,6 +155,7 @@ std::string registry_key(const StoreState &s) {
 }
 #endif
 
+// refresh - brings the parsed store in line with the file; called under the lock.
 void refresh(StoreState &s) {
   configure_from_environment(s);
 #if defined(_WIN32)
